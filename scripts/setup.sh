@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs what is missing (Debian/Ubuntu), configures and builds into build/.
+# Usage: scripts/setup.sh run|test
+set -euo pipefail
+cd "$(dirname "$0")/.."
+mode=${1:-run}
+
+packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
+          fonts-wqy-zenhei iproute2)
+if [ "$mode" = test ]; then
+    packages+=(libgtest-dev libgmock-dev xvfb xauth libcap2-bin)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo=sudo
+    echo "Installing: ${missing[*]}"
+    $sudo apt-get update -qq
+    $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}"
+fi
+
+tests=OFF
+[ "$mode" = test ] && tests=ON
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_WERROR=ON \
+    -DQUORVEL_BUILD_TESTS=$tests
+cmake --build build

@@ -1,0 +1,19 @@
+// The blocking ARP request: given a wire-order IPv4 address, the hardware address of the host
+// that answers on the local link, or "not found".
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+class TArpProbe {
+  public:
+    virtual ~TArpProbe() = default;
+    // Blocks until the host answers (true, its address in mac[0..5]) or the platform's timeout
+    // passes (false). mac is left untouched when nothing answered.
+    virtual bool SendArp(std::uint32_t wireIP, std::uint8_t* mac) = 0;
+    // Wakes a blocked SendArp, which then returns false at once; used when the program closes.
+    virtual void Cancel() {}
+};
+
+// The best back-end this process may use on this platform.
+std::unique_ptr<TArpProbe> CreateArpProbe();

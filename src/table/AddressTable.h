@@ -1,0 +1,61 @@
+// The table of IP/MAC pairs: merging scan results, address order, duplicate marks, and the
+// files written from it ("ArpList.ini", "BindArp.bat", "BindDhcp.bat").
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "Rows.h"
+
+// The one setting, kept in the list file as "TrayIcon=False" when false.
+extern bool ShowTrayIcon;
+
+enum class TLoadStatus {
+    Loaded,      // the file was read (lines it could not use were passed over)
+    Missing,     // no file: the table starts empty and the first save creates it
+    Unreadable,  // the file exists but could not be read: it is never overwritten afterwards
+};
+
+class TAddressTable {
+  public:
+    explicit TAddressTable(TRows& rows);
+
+    TRows& Rows() { return rows_; }
+
+    // Folder for the three files; empty means the current directory.
+    void SetDirectory(std::string dir) { dir_ = std::move(dir); }
+    // Where the DHCP scope comes from; GetLocalIP unless replaced.
+    void SetLocalIPSource(std::function<std::string()> source) { localIP_ = std::move(source); }
+
+    // One successful probe: hostIP in host order, mac 6 bytes. Updates the first row with that
+    // IP text or appends a row and sorts; then SaveAll.
+    void MergeFound(std::uint32_t hostIP, const std::uint8_t* mac);
+    void SortByAddress();
+    void MarkDuplicates();
+    // Deletes the selected rows, then SaveAll.
+    void DeleteSelected();
+
+    TLoadStatus LoadArpList();
+    // Each returns false when its file was not (re)written; the previous file then stands.
+    bool SaveArpList();
+    bool SaveBindArp();
+    bool SaveBindDhcp();
+    // SaveArpList, SaveBindArp, SaveBindDhcp; false when any of them failed.
+    bool SaveAll();
+
+    // True after LoadArpList met a list file it could not read; SaveArpList then refuses.
+    bool ListWithheld() const { return listWithheld_; }
+
+  private:
+    std::string PathOf(const char* name) const;
+
+    TRows& rows_;
+    std::string dir_;
+    std::function<std::string()> localIP_;
+    bool listWithheld_ = false;
+};
+
+int CompareIP(const std::string& a, const std::string& b);
+// The comparison of two rows for the address order; 0 when either is missing.
+int ListSortProc(const TRow* a, const TRow* b);

@@ -1,0 +1,45 @@
+// The row operations the address table needs from whatever holds its rows.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct TRow {
+    std::string IP;
+    std::string MAC;
+    std::string Remark;
+};
+
+class TRows {
+  public:
+    virtual ~TRows() = default;
+    virtual int Count() const = 0;
+    virtual TRow Row(int i) const = 0;
+    virtual void SetMAC(int i, const std::string& mac) = 0;
+    virtual void SetRemark(int i, const std::string& remark) = 0;
+    // Appends (ip, mac, empty remark).
+    virtual void Append(const std::string& ip, const std::string& mac) = 0;
+    // New row k is old row order[k]; order is a permutation of 0..Count()-1.
+    virtual void Reorder(const std::vector<int>& order) = 0;
+    // Removes every row the user has selected; the rest keep their order.
+    virtual void DeleteSelected() = 0;
+};
+
+// Rows held in memory, with a selection of their own.
+class TMemoryRows : public TRows {
+  public:
+    int Count() const override;
+    TRow Row(int i) const override;
+    void SetMAC(int i, const std::string& mac) override;
+    void SetRemark(int i, const std::string& remark) override;
+    void Append(const std::string& ip, const std::string& mac) override;
+    void Reorder(const std::vector<int>& order) override;
+    void DeleteSelected() override;
+
+    void Select(int i, bool selected = true);
+    const std::vector<TRow>& Rows() const { return rows_; }
+
+  private:
+    std::vector<TRow> rows_;
+    std::vector<bool> selected_;
+};

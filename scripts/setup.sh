@@ -8,7 +8,8 @@ mode=${1:-run}
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
           fonts-wqy-zenhei iproute2)
 if [ "$mode" = test ]; then
-    packages+=(libgtest-dev libgmock-dev xvfb xauth libcap2-bin)
+    # clang and its runtime libraries build the libFuzzer targets (scripts/test-hardening.sh).
+    packages+=(libgtest-dev libgmock-dev xvfb xauth libcap2-bin clang libclang-rt-14-dev)
 fi
 
 missing=()

@@ -29,6 +29,16 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     return true;
 }
 
+// The row line of two cells. An empty cell, or an IP cell starting with ";" (from hand-edited
+// rows such as " |x" or "\t;x|y"), would make the next load drop the row or take it for a
+// comment; one leading blank, which the reader trims, keeps the row as it is.
+std::string RowLine(const std::string& ip, const std::string& mac) {
+    std::string line = ip.empty() || ip.starts_with(';') ? " " + ip : ip;
+    line += '|';
+    line += mac.empty() ? " " : mac;
+    return line;
+}
+
 }  // namespace
 
 std::vector<std::string> SplitPieces(std::string_view text, char sep) {
@@ -111,7 +121,7 @@ std::vector<std::string> BuildArpList(const TRows& rows, bool showTrayIcon) {
     if (!showTrayIcon) lines.emplace_back("TrayIcon=False");
     for (int i = 0; i < rows.Count(); ++i) {
         TRow row = rows.Row(i);
-        lines.push_back(row.IP + "|" + row.MAC);
+        lines.push_back(RowLine(row.IP, row.MAC));
     }
     return lines;
 }

@@ -120,6 +120,21 @@ TEST_F(ListFileTest, BytesPassThroughUnchanged) {
     EXPECT_EQ(saved, kHeader + odd + "\r\n2.2.2.2|" + longMac + "\r\n");
 }
 
+// Rows whose cells trim to nothing or whose address starts with ";" must survive a second load.
+TEST_F(ListFileTest, OddCellsSurviveTheNextLoad) {
+    const std::string bytes = " |A\n\t;x|B\n9.9.9.9|\t\n \x01| \n8.8.8.8|;C\n";
+    std::string saved = RoundTrip(bytes);
+    EXPECT_EQ(saved, kHeader + " |A\r\n ;x|B\r\n | \r\n8.8.8.8|;C\r\n9.9.9.9| \r\n");
+    std::vector<TRow> first = rows.Rows();
+    ASSERT_EQ(first.size(), 5u);
+    EXPECT_EQ(RoundTrip(saved), saved);
+    ASSERT_EQ(rows.Rows().size(), first.size());
+    for (std::size_t i = 0; i < first.size(); ++i) {
+        EXPECT_EQ(rows.Rows()[i].IP, first[i].IP);
+        EXPECT_EQ(rows.Rows()[i].MAC, first[i].MAC);
+    }
+}
+
 TEST_F(ListFileTest, NulEndsTheText) {
     EXPECT_EQ(RoundTrip(std::string("1.1.1.1|A\r\n2.2.2.2|B\0\r\n3.3.3.3|C\r\n", 33)),
               kHeader + "1.1.1.1|A\r\n2.2.2.2|B\r\n");

@@ -32,7 +32,6 @@ TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
     ctest --test-dir build-tsan --output-on-failure -j 2 --timeout 600 \
     -E '^(LargeList|KilledWhileSaving)\.'
 
-
 Stage "libFuzzer targets, ${seconds} s each"
 CC=clang CXX=clang++ Configure build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_FUZZ=ON \
     -DQUORVEL_BUILD_UI=OFF -DQUORVEL_BUILD_TESTS=OFF

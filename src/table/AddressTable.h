@@ -7,6 +7,7 @@
 #include <string>
 
 #include "Rows.h"
+#include "Sort.h"
 
 // The one setting, kept in the list file as "TrayIcon=False" when false.
 extern bool ShowTrayIcon;
@@ -44,7 +45,8 @@ class TAddressTable {
     // SaveArpList, SaveBindArp, SaveBindDhcp; false when any of them failed.
     bool SaveAll();
 
-    // True after LoadArpList met a list file it could not read; SaveArpList then refuses.
+    // True after LoadArpList met a list file it could not read; no file is written after that,
+    // so the stored list is never replaced by a table that lacks its rows.
     bool ListWithheld() const { return listWithheld_; }
 
   private:
@@ -55,7 +57,3 @@ class TAddressTable {
     std::function<std::string()> localIP_;
     bool listWithheld_ = false;
 };
-
-int CompareIP(const std::string& a, const std::string& b);
-// The comparison of two rows for the address order; 0 when either is missing.
-int ListSortProc(const TRow* a, const TRow* b);

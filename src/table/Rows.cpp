@@ -36,7 +36,7 @@ void TMemoryRows::DeleteSelected() {
     std::size_t kept = 0;
     for (std::size_t i = 0; i < rows_.size(); ++i) {
         if (selected_[i]) continue;
-        rows_[kept] = std::move(rows_[i]);
+        if (kept != i) rows_[kept] = std::move(rows_[i]);
         ++kept;
     }
     rows_.resize(kept);

@@ -1,0 +1,148 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "../support/TempDir.h"
+#include "AddressTable.h"
+#include "UTypes.h"
+
+namespace {
+
+std::vector<std::string> IPs(const TMemoryRows& rows) {
+    std::vector<std::string> ips;
+    for (const TRow& r : rows.Rows()) ips.push_back(r.IP);
+    return ips;
+}
+
+std::vector<std::string> Remarks(const TMemoryRows& rows) {
+    std::vector<std::string> remarks;
+    for (const TRow& r : rows.Rows()) remarks.push_back(r.Remark);
+    return remarks;
+}
+
+class AddressTableTest : public testing::Test {
+  protected:
+    AddressTableTest() {
+        table.SetDirectory(dir.Path());
+        table.SetLocalIPSource([] { return std::string("198.18.0.1"); });
+    }
+    void Find(const char* ip, const std::uint8_t* mac) {
+        table.MergeFound(NetToHost(StrToIP(ip)), mac);
+    }
+
+    TTempDir dir;
+    TMemoryRows rows;
+    TAddressTable table{rows};
+};
+
+const std::uint8_t kMacA[6] = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
+const std::uint8_t kMacB[6] = {0x00, 0x0F, 0xE2, 0x11, 0x22, 0x33};
+
+TEST(CompareIP, NumericOrderWithUnreadableTextFirst) {
+    EXPECT_LT(CompareIP("192.168.1.9", "192.168.1.10"), 0);
+    EXPECT_GT(CompareIP("192.168.1.10", "192.168.1.9"), 0);
+    EXPECT_EQ(CompareIP("192.168.001.5", "192.168.1.5"), 0);
+    EXPECT_GT(CompareIP("200.0.0.1", "1.2.3.4"), 0);  // unsigned: high first octets sort last
+    EXPECT_LT(CompareIP("garbage", "0.0.0.1"), 0);
+    TRow a{"1.1.1.1", "", ""};
+    EXPECT_EQ(ListSortProc(nullptr, &a), 0);
+    EXPECT_EQ(ListSortProc(&a, nullptr), 0);
+}
+
+TEST_F(AddressTableTest, NewFindIsPlacedInNumericOrderAndSaved) {
+    rows.Append("192.168.1.10", "00:00:00:00:00:10");
+    rows.Append("192.168.1.9", "00:00:00:00:00:09");
+    Find("192.168.1.7", kMacA);
+    EXPECT_EQ(IPs(rows), (std::vector<std::string>{"192.168.1.7", "192.168.1.9", "192.168.1.10"}));
+    EXPECT_EQ(rows.Rows()[0].MAC, "00:1A:2B:3C:4D:5E");
+    EXPECT_NE(dir.Read("ArpList.ini").find("192.168.1.7|00:1A:2B:3C:4D:5E\r\n"), std::string::npos);
+    EXPECT_NE(dir.Read("BindArp.bat").find("arp -s 192.168.1.7 00-1A-2B-3C-4D-5E\r\n"),
+              std::string::npos);
+    EXPECT_TRUE(dir.Exists("BindDhcp.bat"));
+}
+
+TEST_F(AddressTableTest, RepeatedFindReplacesTheFirstMatchingRowInPlace) {
+    rows.Append("10.0.0.9", "11:11:11:11:11:11");
+    rows.Append("10.0.0.2", "22:22:22:22:22:22");  // out of order: an update must not re-sort
+    rows.Append("10.0.0.2", "33:33:33:33:33:33");
+    Find("10.0.0.2", kMacA);
+    ASSERT_EQ(rows.Count(), 3);
+    EXPECT_EQ(IPs(rows), (std::vector<std::string>{"10.0.0.9", "10.0.0.2", "10.0.0.2"}));
+    EXPECT_EQ(rows.Rows()[1].MAC, "00:1A:2B:3C:4D:5E");
+    EXPECT_EQ(rows.Rows()[2].MAC, "33:33:33:33:33:33");
+}
+
+TEST_F(AddressTableTest, TextThatDiffersFromTheFoundAddressGetsASecondRow) {
+    rows.Append("192.168.001.5", "11:11:11:11:11:11");
+    Find("192.168.1.5", kMacA);
+    EXPECT_EQ(rows.Count(), 2);
+}
+
+TEST_F(AddressTableTest, DuplicateMarksFollowExactMacText) {
+    rows.Append("1.0.0.1", "00:1A:2B:3C:4D:5E");
+    rows.Append("1.0.0.2", "00:1a:2b:3c:4d:5e");  // another text: no duplicate
+    rows.Append("1.0.0.3", "00:1A:2B:3C:4D:5E");
+    rows.Append("1.0.0.4", "");
+    rows.Append("1.0.0.5", "");
+    rows.Append("1.0.0.6", "AA:AA:AA:AA:AA:AA");
+    table.MarkDuplicates();
+    EXPECT_EQ(Remarks(rows), (std::vector<std::string>{"?", "", "?", "?", "?", ""}));
+
+    rows.Select(2);
+    rows.Select(4);
+    table.DeleteSelected();
+    EXPECT_EQ(IPs(rows), (std::vector<std::string>{"1.0.0.1", "1.0.0.2", "1.0.0.4", "1.0.0.6"}));
+    EXPECT_EQ(Remarks(rows), (std::vector<std::string>{"", "", "", ""}));
+    EXPECT_NE(dir.Read("ArpList.ini").find("1.0.0.6|AA:AA"), std::string::npos);
+}
+
+TEST_F(AddressTableTest, DeletingNothingStillRewritesTheFiles) {
+    rows.Append("1.0.0.1", "00:1A:2B:3C:4D:5E");
+    table.DeleteSelected();
+    EXPECT_EQ(rows.Count(), 1);
+    EXPECT_TRUE(dir.Exists("ArpList.ini"));
+    EXPECT_TRUE(dir.Exists("BindArp.bat"));
+    EXPECT_TRUE(dir.Exists("BindDhcp.bat"));
+}
+
+TEST_F(AddressTableTest, MarksEqualThePairwiseDefinitionOnRandomTables) {
+    std::mt19937 rng(7);
+    for (int round = 0; round < 50; ++round) {
+        TMemoryRows r;
+        TAddressTable t(r);
+        int n = static_cast<int>(rng() % 40);
+        for (int i = 0; i < n; ++i) {
+            // few distinct texts, so that duplicates, case variants and empties are common
+            static const char* macs[] = {"",
+                                         "00:00:00:00:00:01",
+                                         "00:00:00:00:00:0A",
+                                         "00:00:00:00:00:0a",
+                                         "FF:FF:FF:FF:FF:FF",
+                                         "x"};
+            r.Append(std::to_string(i), macs[rng() % 6]);
+            if (rng() % 3 == 0) r.SetRemark(i, "?");  // stale marks must be cleared
+        }
+        t.MarkDuplicates();
+        for (int i = 0; i < n; ++i) {
+            bool duplicate = false;
+            for (int j = 0; j < n; ++j) {
+                if (i != j && r.Rows()[i].MAC == r.Rows()[j].MAC) duplicate = true;
+            }
+            ASSERT_EQ(r.Rows()[i].Remark, duplicate ? "?" : "")
+                << "round " << round << " row " << i;
+        }
+    }
+}
+
+TEST_F(AddressTableTest, SortPutsUnreadableAddressesFirstAndKeepsEqualOnesInOrder) {
+    for (const char* ip : {"10.0.0.3", "not an address", "10.0.0.1", "0.0.0.0", "10.0.0.2"}) {
+        rows.Append(ip, "");
+    }
+    table.SortByAddress();
+    EXPECT_EQ(IPs(rows), (std::vector<std::string>{"not an address", "0.0.0.0", "10.0.0.1",
+                                                   "10.0.0.2", "10.0.0.3"}));
+}
+
+}  // namespace

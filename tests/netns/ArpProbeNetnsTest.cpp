@@ -17,6 +17,7 @@
 #include "ArpPacket.h"
 #include "ArpProbeLinux.h"
 #include "LinuxIo.h"
+#include "LocalLink.h"
 #include "NetnsLan.h"
 #include "QueueDispatcher.h"
 #include "ScanIPThread.h"
@@ -38,9 +39,9 @@ class ArpNetns : public testing::Test {
         if (!lan_->Ok()) return;
         // Short kernel timings keep the silent addresses cheap; both probes follow them.
         lan_->ExecScanner(
-            "sysctl -q -w net.ipv4.neigh.lan0.mcast_solicit=2 "
-            "net.ipv4.neigh.lan0.retrans_time_ms=300 net.ipv4.neigh.lan0.ucast_solicit=2 "
-            "net.ipv4.neigh.lan0.delay_first_probe_time=1");
+            "sh -c 'cd /proc/sys/net/ipv4/neigh/lan0 && echo 2 > mcast_solicit && "
+            "echo 300 > retrans_time_ms && echo 2 > ucast_solicit && "
+            "echo 1 > delay_first_probe_time'");
     }
     static void TearDownTestSuite() {
         delete lan_;
@@ -106,6 +107,11 @@ TEST_F(ArpNetns, LanHasSharedMacAndOwnAddressInRange) {
     TFoundMap e = Expected();
     EXPECT_EQ(e.size(), 5u);  // own address, .10, .11 (same MAC as .10), .14, .18
     EXPECT_EQ(e[Host("198.18.0.10")], e[Host("198.18.0.11")]);
+    // the probes read the link's own kernel settings (shortened above)
+    TNeighParams p = ReadNeighParams(lan_->ScannerIface);
+    EXPECT_EQ(p.McastSolicit, 2);
+    EXPECT_EQ(p.RetransMs, 300);
+    EXPECT_EQ(p.DelayFirstProbeMs, 1000);
 }
 
 TEST_F(ArpNetns, RawFindsExactlyTheAnsweringHosts) {

@@ -1,6 +1,7 @@
 #include "Application.h"
 
 #include <QMessageBox>
+#include <QThread>
 #include <exception>
 
 namespace {
@@ -36,6 +37,17 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
 void TApplication::HandleException() { ShowException(CurrentErrorText()); }
 
 void TApplication::ShowException(const QString& text) {
+    // A box belongs to the main thread; an error caught elsewhere is shown from there.
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app) {
+        qWarning("%s", qUtf8Printable(text));
+        return;
+    }
+    if (QThread::currentThread() != app->thread()) {
+        QMetaObject::invokeMethod(
+            app, [text] { ShowException(text); }, Qt::QueuedConnection);
+        return;
+    }
     if (ErrorBox()) {
         ErrorBox()(text);
         return;

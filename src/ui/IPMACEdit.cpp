@@ -90,6 +90,11 @@ QLineEdit* TIPEdit::CreateBox(const QString& text, int maxLength, int tag) {
     box->setProperty("Tag", tag);
     box->setMaxLength(maxLength);
     box->setFrame(false);
+    // Text at the top, level with the separator labels (boxes are taller than the panel), and
+    // over the box's whole width: the line edit's own 2-pixel side margins would cut the third
+    // digit of an 18-pixel box.
+    box->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    box->setTextMargins(-2, 0, -2, 0);
     box->setCursorPosition(0);
     // Keys must pass the filter below: no drops, no input method composing text around it.
     box->setAcceptDrops(false);

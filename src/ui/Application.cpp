@@ -1,6 +1,7 @@
 #include "Application.h"
 
 #include <QMessageBox>
+#include <QPointer>
 #include <QThread>
 #include <exception>
 
@@ -52,8 +53,10 @@ void TApplication::ShowException(const QString& text) {
         ErrorBox()(text);
         return;
     }
-    QMessageBox::critical(QApplication::activeWindow(), QApplication::applicationDisplayName(),
-                          text);
+    // Without a window manager nothing hands the focus back once the box is gone.
+    const QPointer<QWidget> active = QApplication::activeWindow();
+    QMessageBox::critical(active, QApplication::applicationDisplayName(), text);
+    if (active) active->activateWindow();
 }
 
 void TApplication::SetErrorBox(TErrorBox box) { ErrorBox() = std::move(box); }

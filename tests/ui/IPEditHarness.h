@@ -2,6 +2,8 @@
 // reaches box 1 as it does on a form; keys go to whatever has the focus.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QLineEdit>
 #include <QSignalSpy>
@@ -49,6 +51,13 @@ class TFieldWindow {
 
     static QWidget* Focused() { return QApplication::focusWidget(); }
 
+    // Where keys go; reports a failure instead of sending them nowhere.
+    static QWidget* KeyTarget() {
+        QWidget* target = Focused();
+        if (!target) ADD_FAILURE() << "no widget has the focus";
+        return target;
+    }
+
     void TabIntoBox1() {
         Before->setFocus(Qt::OtherFocusReason);
         QTest::keyClick(Before, Qt::Key_Tab);
@@ -62,17 +71,20 @@ class TFieldWindow {
     }
 
     static void Type(const QString& chars) {
-        for (QChar c : chars) QTest::keyClick(Focused(), c.toLatin1());
+        for (QChar c : chars) {
+            if (QWidget* target = KeyTarget()) QTest::keyClick(target, c.toLatin1());
+        }
     }
 
     static void Press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-        QTest::keyClick(Focused(), key, modifiers);
+        if (QWidget* target = KeyTarget()) QTest::keyClick(target, key, modifiers);
     }
 
     // Sends a key with the text a platform may attach to it (control characters, non-Latin).
     static void PressWithText(Qt::Key key, const QString& text,
                               Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-        QTest::sendKeyEvent(QTest::Click, Focused(), key, text, modifiers);
+        if (QWidget* target = KeyTarget())
+            QTest::sendKeyEvent(QTest::Click, target, key, text, modifiers);
     }
 
     QStringList Texts() const {

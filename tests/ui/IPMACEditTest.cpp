@@ -4,6 +4,9 @@
 #include <QClipboard>
 #include <QFrame>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
 
 #include "IPEditHarness.h"
 #include "UTypes.h"
@@ -77,7 +80,6 @@ TEST(IPEditTest, DotAndSlashMoveOnlyAfterADigit) {
 }
 
 struct TMoveCase {
-    const char* Name;
     int Box;    // where the caret starts: 1..4, or kMask
     int Caret;  // -1: at the end
     bool SelectAll;
@@ -86,168 +88,35 @@ struct TMoveCase {
     bool DisplayMask;
     int ToBox;
     TCaret ToCaret;
-    const char* Text;  // the field's text afterwards; it starts as "12.34.56.78"
+    const char* Name;
 };
 
 // Where the box's own key handling leaves the caret (it differs between keyboard schemes).
 constexpr TCaret kAnyCaret{-1, -1};
+constexpr Qt::KeyboardModifiers kNone = Qt::NoModifier;
 
+// clang-format off
 const TMoveCase kMoveCases[] = {
-    {"left at start goes to end of previous",
-     3,
-     0,
-     false,
-     Qt::Key_Left,
-     {},
-     false,
-     2,
-     {2, 0},
-     "12.34.56.78"},
-    {"up at start goes to end of previous",
-     2,
-     0,
-     false,
-     Qt::Key_Up,
-     {},
-     false,
-     1,
-     {2, 0},
-     "12.34.56.78"},
-    {"shift is not looked at",
-     2,
-     0,
-     false,
-     Qt::Key_Left,
-     Qt::ShiftModifier,
-     false,
-     1,
-     {2, 0},
-     "12.34.56.78"},
-    {"left at start of box 1 stays",
-     1,
-     0,
-     false,
-     Qt::Key_Left,
-     {},
-     false,
-     1,
-     {0, 0},
-     "12.34.56.78"},
-    {"left inside a box stays", 3, 1, false, Qt::Key_Left, {}, false, 3, {0, 0}, "12.34.56.78"},
-    {"left over a selection stays in the box",
-     3,
-     0,
-     true,
-     Qt::Key_Left,
-     {},
-     false,
-     3,
-     kAnyCaret,
-     "12.34.56.78"},
-    {"right at end goes to start of next",
-     2,
-     -1,
-     false,
-     Qt::Key_Right,
-     {},
-     false,
-     3,
-     {0, 0},
-     "12.34.56.78"},
-    {"down at end goes to start of next",
-     1,
-     -1,
-     false,
-     Qt::Key_Down,
-     {},
-     false,
-     2,
-     {0, 0},
-     "12.34.56.78"},
-    {"right inside a box stays", 2, 1, false, Qt::Key_Right, {}, false, 2, {2, 0}, "12.34.56.78"},
-    {"right at end of box 4, prefix hidden",
-     4,
-     -1,
-     false,
-     Qt::Key_Right,
-     {},
-     false,
-     4,
-     {2, 0},
-     "12.34.56.78"},
-    {"right at end of box 4, prefix shown",
-     4,
-     -1,
-     false,
-     Qt::Key_Right,
-     {},
-     true,
-     kMask,
-     {0, 0},
-     "12.34.56.78"},
-    {"backspace at start goes to end of previous",
-     3,
-     0,
-     false,
-     Qt::Key_Backspace,
-     {},
-     false,
-     2,
-     {2, 0},
-     "12.34.56.78"},
-    {"backspace at start of box 1 deletes nothing",
-     1,
-     0,
-     false,
-     Qt::Key_Backspace,
-     {},
-     false,
-     1,
-     {0, 0},
-     "12.34.56.78"},
-    {"backspace inside a box deletes",
-     3,
-     1,
-     false,
-     Qt::Key_Backspace,
-     {},
-     false,
-     3,
-     {0, 0},
-     "12.34.6.78"},
-    {"left at start of prefix goes to box 4",
-     kMask,
-     0,
-     false,
-     Qt::Key_Left,
-     {},
-     true,
-     4,
-     {2, 0},
-     "12.34.56.78"},
-    {"backspace at start of prefix goes to box 4",
-     kMask,
-     0,
-     false,
-     Qt::Key_Backspace,
-     {},
-     true,
-     4,
-     {2, 0},
-     "12.34.56.78"},
-    {"right at end of prefix stays",
-     kMask,
-     -1,
-     false,
-     Qt::Key_Right,
-     {},
-     true,
-     kMask,
-     {2, 0},
-     "12.34.56.78"},
+    {3, 0, false, Qt::Key_Left, kNone, false, 2, {2, 0}, "left at start: end of previous"},
+    {2, 0, false, Qt::Key_Up, kNone, false, 1, {2, 0}, "up at start: end of previous"},
+    {2, 0, false, Qt::Key_Left, Qt::ShiftModifier, false, 1, {2, 0}, "shift is not looked at"},
+    {1, 0, false, Qt::Key_Left, kNone, false, 1, {0, 0}, "left at start of box 1 stays"},
+    {3, 1, false, Qt::Key_Left, kNone, false, 3, {0, 0}, "left inside a box stays"},
+    {3, 0, true, Qt::Key_Left, kNone, false, 3, kAnyCaret, "left over a selection stays"},
+    {2, -1, false, Qt::Key_Right, kNone, false, 3, {0, 0}, "right at end: start of next"},
+    {1, -1, false, Qt::Key_Down, kNone, false, 2, {0, 0}, "down at end: start of next"},
+    {2, 1, false, Qt::Key_Right, kNone, false, 2, {2, 0}, "right inside a box stays"},
+    {4, -1, false, Qt::Key_Right, kNone, false, 4, {2, 0}, "right at end of 4, prefix hidden"},
+    {4, -1, false, Qt::Key_Right, kNone, true, kMask, {0, 0}, "right at end of 4, prefix shown"},
+    {3, 0, false, Qt::Key_Backspace, kNone, false, 2, {2, 0}, "backspace at start: to previous"},
+    {1, 0, false, Qt::Key_Backspace, kNone, false, 1, {0, 0}, "backspace at start of box 1 stays"},
+    {kMask, 0, false, Qt::Key_Left, kNone, true, 4, {2, 0}, "left at start of prefix: box 4"},
+    {kMask, 0, false, Qt::Key_Backspace, kNone, true, 4, {2, 0}, "backspace at start of prefix"},
+    {kMask, -1, false, Qt::Key_Right, kNone, true, kMask, {2, 0}, "right at end of prefix stays"},
 };
+// clang-format on
 
-TEST(IPEditTest, ArrowsAndBackspaceCrossBoxEdges) {
+TEST(IPEditTest, ArrowsAndBackspaceCrossBoxEdgesWithoutEditing) {
     for (const TMoveCase& c : kMoveCases) {
         SCOPED_TRACE(c.Name);
         TFieldWindow f(c.DisplayMask);
@@ -262,19 +131,21 @@ TEST(IPEditTest, ArrowsAndBackspaceCrossBoxEdges) {
         if (c.ToCaret != kAnyCaret) {
             EXPECT_EQ(CaretOf(f.Box(c.ToBox)), c.ToCaret);
         }
-        EXPECT_EQ(f.Edit->Text(), c.Text);
+        EXPECT_EQ(f.Edit->Text(), "12.34.56.78");
         EXPECT_EQ(f.Edit->Mask(), 24);
     }
 }
 
-TEST(IPEditTest, SecondBackspaceDeletesTheLastDigitOfThePreviousBox) {
+TEST(IPEditTest, BackspaceDeletesOnceTheCaretIsPastTheStart) {
     TFieldWindow f;
     ASSERT_TRUE(f.Active);
     f.Edit->SetText("12.34.56.78");
-    f.PlaceCaret(3, 0);
+    f.PlaceCaret(3, 1);
     TFieldWindow::Press(Qt::Key_Backspace);
+    EXPECT_EQ(f.Edit->Text(), "12.34.6.78");
+    TFieldWindow::Press(Qt::Key_Backspace);  // now at the start: over to box 2
     TFieldWindow::Press(Qt::Key_Backspace);
-    EXPECT_EQ(f.Edit->Text(), "12.3.56.78");
+    EXPECT_EQ(f.Edit->Text(), "12.3.6.78");
     EXPECT_EQ(f.Focused(), f.Box(2));
 }
 
@@ -372,6 +243,7 @@ TEST(IPEditTest, NonDigitKeysAreDiscardedInEveryBox) {
         {"Ctrl+C as control character", Qt::Key_C, QString(QChar(3)), Qt::ControlModifier},
         {"Ctrl+V as control character", Qt::Key_V, QString(QChar(22)), Qt::ControlModifier},
         {"Ctrl+V as letter", Qt::Key_V, "v", Qt::ControlModifier},
+        {"Ctrl+V without text", Qt::Key_V, "", Qt::ControlModifier},
         {"Ctrl+X", Qt::Key_X, QString(QChar(24)), Qt::ControlModifier},
         {"Ctrl+Z", Qt::Key_Z, QString(QChar(26)), Qt::ControlModifier},
         {"Return", Qt::Key_Return, "\r", {}},
@@ -452,6 +324,9 @@ TEST(IPEditTest, ReadOnlyRefusesTypingButStillMoves) {
     f.PlaceCaret(1, -1);
     TFieldWindow::Type("3");
     EXPECT_EQ(f.Edit->Text(), "123.34.56.78");
+    // Composed input would bypass the key filter; the line edit re-enables it when editable.
+    for (int i = 1; i <= kMask; ++i)
+        EXPECT_FALSE(f.Box(i)->testAttribute(Qt::WA_InputMethodEnabled)) << i;
 }
 
 struct TTextCase {
@@ -622,6 +497,32 @@ TEST(IPEditTest, PastedNonDigitsAreReportedAndTheProgramGoesOn) {
     TFieldWindow::Type("5");
     EXPECT_EQ(f.Edit->Text(), "1.abc.5.4");
     EXPECT_EQ(f.Changes->count(), changes + 1);
+}
+
+TEST(IPEditTest, PasteErrorShowsTheApplicationsMessageBox) {
+    TFieldWindow f;
+    ASSERT_TRUE(f.Active);
+    TApplication::SetErrorBox({});
+    QString shown;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            shown = box->text();
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    closer.start(10);
+    QGuiApplication::clipboard()->setText(QString::fromUtf8("一二"));
+    f.PlaceCaret(3, 0);
+    f.Box(3)->selectAll();
+
+    TFieldWindow::Press(Qt::Key_Insert, Qt::ShiftModifier);
+
+    EXPECT_EQ(shown, QString::fromUtf8("'一二' is not a valid integer value"));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&f.Window)) << "the window is active again";
+    EXPECT_EQ(f.Focused(), f.Box(3));
+    TFieldWindow::Type(".7");
+    EXPECT_EQ(f.Edit->Text(), QString::fromUtf8("0.0.一二.7"));
 }
 
 TEST(IPEditTest, PastedPrefixAbove32IsClamped) {

@@ -63,7 +63,7 @@ TIPEdit::TIPEdit(QWidget* parent) : QWidget(parent) {
 
     for (QLabel*& separator : FSeparators) {
         separator = new QLabel(QStringLiteral("."), FClientArea);
-        separator->setGeometry(0, kLabelTop, 7, separator->height());
+        separator->setGeometry(0, kLabelTop, 7, height());
         separator->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     }
     FSeparators[3]->setText(QStringLiteral("/"));
@@ -158,11 +158,12 @@ void TIPEdit::SetText(const QString& text) {
 
 void TIPEdit::SetReadOnly(bool value) {
     FReadOnly = value;
-    for (QLineEdit* box : FOctetEdits) box->setReadOnly(value);
-    FMaskEdit->setReadOnly(value);
-    // The line edit turns its input method back on with the read-only state.
-    for (QLineEdit* box : FOctetEdits) box->setAttribute(Qt::WA_InputMethodEnabled, false);
-    FMaskEdit->setAttribute(Qt::WA_InputMethodEnabled, false);
+    for (QLineEdit* box :
+         {FOctetEdits[0], FOctetEdits[1], FOctetEdits[2], FOctetEdits[3], FMaskEdit}) {
+        box->setReadOnly(value);
+        // The line edit turns its input method back on along with the read-only state.
+        box->setAttribute(Qt::WA_InputMethodEnabled, false);
+    }
 }
 
 void TIPEdit::NotifyChange() { emit OnChange(); }

@@ -1,5 +1,6 @@
 #include "Application.h"
 
+#include <QFont>
 #include <QMessageBox>
 #include <QPointer>
 #include <QThread>
@@ -24,7 +25,13 @@ QString CurrentErrorText() {
 
 }  // namespace
 
-TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    // The windows ask for 宋体; where it is missing, a CJK face whose digits are as narrow keeps
+    // three digits inside an address box.
+    QFont::insertSubstitutions(QStringLiteral("宋体"),
+                               {QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Zen Hei Mono"),
+                                QStringLiteral("Noto Sans Mono CJK SC")});
+}
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {
     try {

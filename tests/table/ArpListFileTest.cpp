@@ -203,6 +203,39 @@ TEST_F(ListFileTest, UnwritableDirectoryFailsQuietlyAndLeavesNoTemporaryFile) {
               DirectoryModeIsEnforced() ? 1 : 0);
 }
 
+#ifdef _WIN32
+// Another program holds a file open and shares it with nobody (a backup tool, an editor).
+HANDLE HoldExclusively(const std::string& path) {
+    return CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
+}
+
+TEST_F(ListFileTest, ListHeldOpenElsewhereIsNotReadAndThenNeverOverwritten) {
+    dir.Write("ArpList.ini", "1.1.1.1|A\r\n");
+    HANDLE held = HoldExclusively(dir.File("ArpList.ini"));
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(table.LoadArpList(), TLoadStatus::Unreadable);
+    CloseHandle(held);
+    EXPECT_FALSE(table.SaveAll());
+    EXPECT_EQ(dir.Read("ArpList.ini"), "1.1.1.1|A\r\n");
+}
+
+TEST_F(ListFileTest, FilesHeldOpenElsewhereKeepTheirBytesAndNoTemporaryFileStays) {
+    for (const char* name : {"ArpList.ini", "BindArp.bat", "BindDhcp.bat"}) {
+        dir.Write(name, "previous");
+    }
+    HANDLE held = HoldExclusively(dir.File("BindArp.bat"));
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    rows.Append("2.2.2.2", "00:11:22:33:44:55");
+    EXPECT_FALSE(table.SaveAll());
+    CloseHandle(held);
+    EXPECT_EQ(dir.Read("BindArp.bat"), "previous");
+    EXPECT_EQ(dir.Read("ArpList.ini"), kHeader + "2.2.2.2|00:11:22:33:44:55\r\n");
+    EXPECT_NE(dir.Read("BindDhcp.bat"), "previous");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), {}), 3);
+}
+#endif
+
 TEST_F(ListFileTest, SaveKeepsTheFilePermissions) {
 #ifdef _WIN32
     GTEST_SKIP() << "Windows files have no POSIX mode bits to keep";

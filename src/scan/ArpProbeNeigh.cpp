@@ -36,6 +36,8 @@ class TArpProbeNeigh : public TArpProbe {
     TFd nl_;
     TCancelFlag cancel_;
     std::uint32_t seq_ = 0;
+    bool answered_ = false;         // the kernel has answered our request for the entry
+    std::uint16_t startState_ = 0;  // the entry's state then (0: none)
     bool linksRead_ = false;
     std::vector<TLocalLink> links_;
     std::map<std::string, TNeighParams> params_;
@@ -84,18 +86,25 @@ TOutcome TArpProbeNeigh::Receive(const TLocalLink& link, std::uint32_t ip, std::
         if (n <= 0) return outcome;
         for (const TNeighNote& note : ParseNeighDatagram(buf, static_cast<std::size_t>(n))) {
             const TNeighEntry& e = note.Neigh;
+            // Events carry sequence 0; our request's answer tells the state before the probe.
+            bool answer = note.Seq == seq_ && note.Seq != 0;
+            if (answer && note.Kind == TNeighNote::Error) {
+                answered_ = true;  // no entry (or no such request on this kernel)
+                startState_ = 0;
+            }
             if (note.Kind != TNeighNote::Entry || e.IP != ip || e.IfIndex != link.Index ||
                 e.Deleted)
                 continue;
-            // Events carry sequence 0; the answer to our own request tells the state from
-            // before this probe, where only a verified address counts.
-            bool event = note.Seq == 0;
+            if (answer) {
+                answered_ = true;
+                startState_ = e.State;
+            }
             if (IsVerifiedState(e.State) && e.HasMac) {
                 std::memcpy(mac, e.Mac.data(), 6);
                 outcome = TOutcome::Found;
-            } else if (event && (e.State & NUD_FAILED) != 0) {
+            } else if (!answer && (e.State & NUD_FAILED) != 0) {
                 outcome = TOutcome::NotFound;
-            } else if (event && outcome == TOutcome::NotFound) {
+            } else if (!answer && outcome == TOutcome::NotFound) {
                 outcome = TOutcome::Pending;  // resolving again after a failure
             }
         }
@@ -148,17 +157,32 @@ bool TArpProbeNeigh::SendArp(std::uint32_t wireIP, std::uint8_t* mac) {
     // Old events say nothing about this probe.
     std::uint8_t scratch[6];
     Receive(link, 0, scratch);
-    // An entry the kernel holds as verified answers at once; anything else (none, stale,
-    // failed) must first be resolved again.
-    if (!AskEntry(link, wireIP) || !TriggerResolution(wireIP)) return false;
-    TOutcome outcome = Receive(link, wireIP, mac);
-    while (outcome == TOutcome::Pending) {
+    // An entry the kernel holds as verified answers at once.
+    answered_ = false;
+    if (!AskEntry(link, wireIP)) return false;
+    TOutcome outcome = TOutcome::Pending;
+    while (!answered_ && outcome == TOutcome::Pending) {
         TWaitResult w = WaitReadable(nl_.Get(), cancel_, deadline);
         if (w == TWaitResult::Cancelled) return false;
         if (w == TWaitResult::TimedOut) break;
         outcome = Receive(link, wireIP, mac);
     }
-    return outcome == TOutcome::Found;
+    if (outcome == TOutcome::Found) return true;
+    // A kept old address (stale) is re-verified by unicast to that old MAC; when that fails the
+    // host may still be there under another MAC, which only a broadcast request finds.
+    int rounds = (startState_ & (NUD_STALE | NUD_DELAY | NUD_PROBE)) != 0 ? 2 : 1;
+    for (int r = 0; r < rounds; ++r) {
+        if (!TriggerResolution(wireIP)) return false;
+        outcome = TOutcome::Pending;
+        while (outcome == TOutcome::Pending) {
+            TWaitResult w = WaitReadable(nl_.Get(), cancel_, deadline);
+            if (w == TWaitResult::Cancelled) return false;
+            if (w == TWaitResult::TimedOut) return false;
+            outcome = Receive(link, wireIP, mac);
+        }
+        if (outcome == TOutcome::Found) return true;
+    }
+    return false;
 }
 
 }  // namespace

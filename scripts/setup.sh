@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 mode=${1:-run}
 
-packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
+packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
           fonts-wqy-zenhei iproute2)
 if [ "$mode" = test ]; then
     packages+=(libgtest-dev libgmock-dev xvfb xauth libcap2-bin)

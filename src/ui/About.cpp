@@ -36,7 +36,8 @@ bool TAboutBox::eventFilter(QObject* watched, QEvent* event) {
         const auto* mouse = static_cast<QMouseEvent*>(event);
         auto* label = static_cast<QWidget*>(watched);
         // A click ends where it began: on the link.
-        if (mouse->button() == Qt::LeftButton && label->rect().contains(mouse->position().toPoint())) {
+        if (mouse->button() == Qt::LeftButton &&
+            label->rect().contains(mouse->position().toPoint())) {
             if (watched == ui_->STWeb) STWebClick();
             if (watched == ui_->STEmail) STEmailClick();
         }

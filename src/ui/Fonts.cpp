@@ -6,6 +6,7 @@
 void UseChineseFontSubstitutes() {
     const QString family = QString::fromUtf8("宋体");
     if (!QFont::substitutes(family).isEmpty()) return;
-    QFont::insertSubstitutions(family, {"SimSun", "NSimSun", "WenQuanYi Zen Hei",
-                                        "Noto Sans CJK SC", "Noto Serif CJK SC", "Droid Sans Fallback"});
+    QFont::insertSubstitutions(
+        family, {"SimSun", "NSimSun", "WenQuanYi Zen Hei", "Noto Sans CJK SC", "Noto Serif CJK SC",
+                 "Droid Sans Fallback"});
 }

@@ -49,7 +49,8 @@ int TRowModel::columnCount(const QModelIndex& parent) const {
 QVariant TRowModel::data(const QModelIndex& index, int role) const {
     if (role != Qt::DisplayRole || !index.isValid()) return {};
     // The cells hold the list file's bytes, in the system's code page.
-    return QString::fromLocal8Bit(Cell(rows_[static_cast<std::size_t>(index.row())], index.column()));
+    return QString::fromLocal8Bit(
+        Cell(rows_[static_cast<std::size_t>(index.row())], index.column()));
 }
 
 QVariant TRowModel::headerData(int section, Qt::Orientation orientation, int role) const {

@@ -49,9 +49,12 @@ TQuorvelForm::TQuorvelForm(TFormServices services, QWidget* parent)
     setFixedSize(size());
     table_.SetLocalIPSource(services_.LocalIP);
 
-    connect(ui_->BtStart, &QPushButton::clicked, this, [this] { Guarded([this] { BtStartClick(); }); });
-    connect(ui_->BtStop, &QPushButton::clicked, this, [this] { Guarded([this] { BtStopClick(); }); });
-    connect(ui_->BtAbout, &QPushButton::clicked, this, [this] { Guarded([this] { BtAboutClick(); }); });
+    connect(ui_->BtStart, &QPushButton::clicked, this,
+            [this] { Guarded([this] { BtStartClick(); }); });
+    connect(ui_->BtStop, &QPushButton::clicked, this,
+            [this] { Guarded([this] { BtStopClick(); }); });
+    connect(ui_->BtAbout, &QPushButton::clicked, this,
+            [this] { Guarded([this] { BtAboutClick(); }); });
     connect(ui_->D1, &QAction::triggered, this, [this] { Guarded([this] { D1Click(); }); });
     connect(ui_->ListView1, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& pos) { ListView1ContextPopup(pos); });
@@ -80,7 +83,8 @@ void TQuorvelForm::FormCreate() {
     ShowTrayIcon = true;
     if (table_.LoadArpList() == TLoadStatus::Unreadable) {
         // Told once the window is up, not from inside its construction.
-        QMetaObject::invokeMethod(this, [this] { ReportUnreadableList(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { ReportUnreadableList(); }, Qt::QueuedConnection);
     }
 }
 
@@ -116,8 +120,7 @@ void TQuorvelForm::BtStartClick() {
     ui_->ProgressBar1->setValue(0);
 
     try {
-        auto* thread =
-            new TScanIPThread(start, end, true, services_.CreateProbe(), dispatcher_);
+        auto* thread = new TScanIPThread(start, end, true, services_.CreateProbe(), dispatcher_);
         thread->OnScan = [this] { Guarded([this] { ScanStep(); }); };
         thread->OnTerminate = [this] { Guarded([this] { ScanDone(); }); };
         ScanThread = thread;

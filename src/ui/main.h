@@ -21,7 +21,7 @@ class TScanIPThread;
 
 // What the window takes from the system; tests put scripted ones in.
 struct TFormServices {
-    std::function<std::string()> LocalIP;                         // GetLocalIP when empty
+    std::function<std::string()> LocalIP;                     // GetLocalIP when empty
     std::function<std::unique_ptr<TArpProbe>()> CreateProbe;  // CreateArpProbe when empty
 };
 

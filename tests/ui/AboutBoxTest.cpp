@@ -22,8 +22,10 @@ class TAboutBoxTest : public QObject {
     void links_data() {
         QTest::addColumn<QString>("label");
         QTest::addColumn<QString>("url");
-        QTest::newRow("web") << "STWeb" << "https://quorvel.example";
-        QTest::newRow("mail") << "STEmail" << "mailto:mail@quorvel.example";
+        QTest::newRow("web") << "STWeb"
+                             << "https://quorvel.example";
+        QTest::newRow("mail") << "STEmail"
+                              << "mailto:mail@quorvel.example";
     }
     void links() {
         QFETCH(QString, label);
@@ -51,10 +53,10 @@ class TAboutBoxTest : public QObject {
         QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
         QTest::addColumn<bool>("smiles");
         QTest::newRow("left click") << Qt::LeftButton << Qt::KeyboardModifiers() << false;
-        QTest::newRow("control click") << Qt::LeftButton << Qt::KeyboardModifiers(Qt::ControlModifier)
-                                       << false;
-        QTest::newRow("shift click") << Qt::LeftButton << Qt::KeyboardModifiers(Qt::ShiftModifier)
-                                     << true;
+        QTest::newRow("control click")
+            << Qt::LeftButton << Qt::KeyboardModifiers(Qt::ControlModifier) << false;
+        QTest::newRow("shift click")
+            << Qt::LeftButton << Qt::KeyboardModifiers(Qt::ShiftModifier) << true;
         QTest::newRow("shift right click")
             << Qt::RightButton << Qt::KeyboardModifiers(Qt::ShiftModifier) << true;
     }

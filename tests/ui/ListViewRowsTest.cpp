@@ -50,7 +50,8 @@ class TListViewRowsTest : public QObject {
         auto pick = [&](int n) { return std::uniform_int_distribution<int>(0, n - 1)(random); };
         for (int round = 0; round < 40; ++round) {
             for (int k = 0; k < 50; ++k) {
-                const std::string ip = "10.0." + std::to_string(pick(4)) + "." + std::to_string(pick(256));
+                const std::string ip =
+                    "10.0." + std::to_string(pick(4)) + "." + std::to_string(pick(256));
                 const std::string mac = "00:00:00:00:00:" + std::to_string(10 + pick(90));
                 rows.Append(ip, mac);
                 memory.Append(ip, mac);
@@ -92,7 +93,8 @@ class TListViewRowsTest : public QObject {
         TListViewRows rows(&view);
         rows.Append("10.0.0.1", "A");
         rows.Append("10.0.0.2", "B");
-        QVERIFY_THROWS_EXCEPTION(std::exception, rows.Reorder(std::vector<int>(order.begin(), order.end())));
+        QVERIFY_THROWS_EXCEPTION(std::exception,
+                                 rows.Reorder(std::vector<int>(order.begin(), order.end())));
         QCOMPARE(rows.Row(0).IP, "10.0.0.1");
         QCOMPARE(rows.Row(1).IP, "10.0.0.2");
     }

@@ -109,11 +109,18 @@ class TMainFormTest : public QObject {
         QTest::addColumn<QString>("localIP");
         QTest::addColumn<QString>("start");
         QTest::addColumn<QString>("end");
-        QTest::newRow("local /24 from .1 to .255")
-            << "192.168.1.20" << "192.168.1.1" << "192.168.1.255";
-        QTest::newRow("other network") << "10.1.2.3" << "10.1.2.1" << "10.1.2.255";
-        QTest::newRow("no local address") << "" << "0.0.0.0" << "0.0.0.0";
-        QTest::newRow("unusable local text") << "fe80::1" << "0.0.0.0" << "0.0.0.0";
+        QTest::newRow("local /24 from .1 to .255") << "192.168.1.20"
+                                                   << "192.168.1.1"
+                                                   << "192.168.1.255";
+        QTest::newRow("other network") << "10.1.2.3"
+                                       << "10.1.2.1"
+                                       << "10.1.2.255";
+        QTest::newRow("no local address") << ""
+                                          << "0.0.0.0"
+                                          << "0.0.0.0";
+        QTest::newRow("unusable local text") << "fe80::1"
+                                             << "0.0.0.0"
+                                             << "0.0.0.0";
     }
     void proposedRange() {
         QFETCH(QString, localIP);
@@ -131,8 +138,9 @@ class TMainFormTest : public QObject {
     }
 
     void scanFindsUpdatesAndResorts() {
-        WriteFile("ArpList.ini",
-                  ";by hand\r\n192.168.1.10|00:1A:2B:3C:4D:10\r\n192.168.1.9|00:1A:2B:3C:4D:99\r\n");
+        WriteFile(
+            "ArpList.ini",
+            ";by hand\r\n192.168.1.10|00:1A:2B:3C:4D:10\r\n192.168.1.9|00:1A:2B:3C:4D:99\r\n");
         lan_->Answer(H("192.168.1.7"), M(0x07));
         lan_->Answer(H("192.168.1.9"), M(0x09));
         // What the files hold when each address is probed: the finds before it are saved.
@@ -180,9 +188,12 @@ class TMainFormTest : public QObject {
         QTest::addColumn<QString>("first");
         QTest::addColumn<QString>("last");
         QTest::addColumn<bool>("refused");
-        QTest::newRow("end below start") << "192.168.1.10" << "192.168.1.9" << true;
-        QTest::newRow("end below start in an earlier octet") << "10.0.1.0" << "10.0.0.255" << true;
-        QTest::newRow("start equals end") << "192.168.1.9" << "192.168.1.9" << false;
+        QTest::newRow("end below start") << "192.168.1.10"
+                                         << "192.168.1.9" << true;
+        QTest::newRow("end below start in an earlier octet") << "10.0.1.0"
+                                                             << "10.0.0.255" << true;
+        QTest::newRow("start equals end") << "192.168.1.9"
+                                          << "192.168.1.9" << false;
     }
     void rangeMessage() {
         QFETCH(QString, first);
@@ -258,8 +269,8 @@ class TMainFormTest : public QObject {
         QTest::newRow("one of a duplicate pair clears the other's mark")
             << QList<int>{2} << QStringList{"10.0.0.1", "10.0.0.2", "10.0.0.4"}
             << QStringList{"", "", ""};
-        QTest::newRow("rows apart") << QList<int>{0, 3} << QStringList{"10.0.0.2", "10.0.0.3"}
-                                    << QStringList{"", ""};
+        QTest::newRow("rows apart")
+            << QList<int>{0, 3} << QStringList{"10.0.0.2", "10.0.0.3"} << QStringList{"", ""};
         QTest::newRow("all") << QList<int>{0, 1, 2, 3} << QStringList{} << QStringList{};
     }
     void deleteRows() {
@@ -275,7 +286,8 @@ class TMainFormTest : public QObject {
             view->selectionModel()->select(view->model()->index(row, 0),
                                            QItemSelectionModel::Select | QItemSelectionModel::Rows);
         }
-        QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(10, 10));
+        QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(10, 10),
+                                  view->viewport()->mapToGlobal(QPoint(10, 10)));
         QApplication::sendEvent(view->viewport(), &menuKey);
         QTRY_VERIFY(Ui().PopupMenu1->isVisible());
         QTest::keyClick(Ui().PopupMenu1, Qt::Key_D);
@@ -358,11 +370,14 @@ class TMainFormTest : public QObject {
         QTest::addColumn<QString>("last");
         QTest::addColumn<int>("maximum");
         QTest::addColumn<int>("afterFour");  // the bar after four addresses
-        QTest::newRow("2^31 - 1 addresses fit unscaled")
-            << "0.0.0.1" << "127.255.255.255" << 0x7FFFFFFF << 4;
-        QTest::newRow("2^31 addresses") << "0.0.0.0" << "127.255.255.255" << (1 << 30) << 2;
-        QTest::newRow("0.0.0.0 to 200.0.0.0") << "0.0.0.0" << "200.0.0.0" << 1677721600 << 2;
-        QTest::newRow("the whole space") << "0.0.0.0" << "255.255.255.255" << (1 << 30) << 1;
+        QTest::newRow("2^31 - 1 addresses fit unscaled") << "0.0.0.1"
+                                                         << "127.255.255.255" << 0x7FFFFFFF << 4;
+        QTest::newRow("2^31 addresses") << "0.0.0.0"
+                                        << "127.255.255.255" << (1 << 30) << 2;
+        QTest::newRow("0.0.0.0 to 200.0.0.0") << "0.0.0.0"
+                                              << "200.0.0.0" << 1677721600 << 2;
+        QTest::newRow("the whole space") << "0.0.0.0"
+                                         << "255.255.255.255" << (1 << 30) << 1;
     }
     void hugeRangeScaledProgress() {
         QFETCH(QString, first);

@@ -1,0 +1,21 @@
+#include "LocalLink.h"
+
+TLinkMatch FindLink(const std::vector<TLocalLink>& links, std::uint32_t ip, TLocalLink* link) {
+    for (const TLocalLink& l : links) {
+        if (l.IP == ip) {
+            if (link != nullptr) *link = l;
+            return TLinkMatch::Own;
+        }
+    }
+    std::uint32_t host = NetToHost(ip);
+    for (const TLocalLink& l : links) {
+        std::uint32_t mask = NetToHost(l.Netmask);
+        if (mask == 0 || (host & mask) != (NetToHost(l.IP) & mask)) continue;
+        // /31 and /32 networks have no network or broadcast address of their own
+        bool special = mask < 0xFFFFFFFEu && ((host & ~mask) == 0 || (host | mask) == 0xFFFFFFFFu);
+        if (special) return TLinkMatch::None;
+        if (link != nullptr) *link = l;
+        return TLinkMatch::OnLink;
+    }
+    return TLinkMatch::None;
+}

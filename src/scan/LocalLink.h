@@ -1,0 +1,41 @@
+// The local interfaces that hold directly connected IPv4 networks, and the choice of the one
+// through which an address is asked for on the link. Addresses are wire-order values.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "UTypes.h"
+
+struct TLocalLink {
+    std::string Name;
+    int Index = 0;
+    std::uint32_t IP = 0;
+    std::uint32_t Netmask = 0;
+    TMacAddr Mac{};
+};
+
+enum class TLinkMatch {
+    None,    // on no directly connected network, or its network or broadcast address
+    Own,     // one of this host's own addresses
+    OnLink,  // a neighbour on that link
+};
+
+// The first link whose network holds ip (its own address first, over all links).
+TLinkMatch FindLink(const std::vector<TLocalLink>& links, std::uint32_t ip, TLocalLink* link);
+
+// The interfaces that are up, not loopback, with an Ethernet address and an IPv4 address, in
+// the system's order (one entry per address).
+std::vector<TLocalLink> ReadLocalLinks();
+
+// The kernel's neighbour settings of one interface (defaults when they cannot be read).
+struct TNeighParams {
+    int McastSolicit = 3;  // broadcast requests for an unknown address
+    int UcastSolicit = 3;  // unicast requests to re-verify a stale address
+    int AppSolicit = 0;
+    int McastResolicit = 0;
+    int RetransMs = 1000;  // between requests
+    int DelayFirstProbeMs = 5000;
+};
+TNeighParams ReadNeighParams(const std::string& ifName);

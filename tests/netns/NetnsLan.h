@@ -1,0 +1,120 @@
+// Test fixture: the namespace LAN of lan.sh, built for the lifetime of one object, and a guard
+// that moves the calling thread into one of its namespaces. Needs root.
+#pragma once
+
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "UTypes.h"
+
+struct TLanHost {
+    std::string Namespace;
+    std::uint32_t HostIP = 0;  // host order
+    TMacAddr Mac{};
+};
+
+class TNetnsLan {
+  public:
+    // options as lan.sh takes them, e.g. "--shared-mac" or "--bits 16 --span 1024".
+    TNetnsLan(std::string prefix, int hosts, const std::string& options = "")
+        : prefix_(std::move(prefix)) {
+        if (geteuid() != 0) {
+            error_ = "needs root to build network namespaces";
+            return;
+        }
+        std::string cmd = std::string(QUORVEL_LAN_SH) + " up " + prefix_ + " " +
+                          std::to_string(hosts) + " " + options + " 2>&1";
+        std::FILE* out = popen(cmd.c_str(), "r");
+        if (out == nullptr) {
+            error_ = "cannot run lan.sh";
+            return;
+        }
+        std::string text;
+        char buf[512];
+        while (std::fgets(buf, sizeof buf, out) != nullptr) text += buf;
+        int status = pclose(out);
+        up_ = true;
+        if (status != 0) {
+            error_ = "lan.sh up failed: " + text;
+            return;
+        }
+        Parse(text);
+    }
+    ~TNetnsLan() {
+        if (up_) Run(std::string(QUORVEL_LAN_SH) + " down " + prefix_);
+    }
+    TNetnsLan(const TNetnsLan&) = delete;
+    TNetnsLan& operator=(const TNetnsLan&) = delete;
+
+    bool Ok() const { return error_.empty(); }
+    const std::string& Error() const { return error_; }
+
+    // Runs a shell command line inside the scanner's namespace; its exit status.
+    int ExecScanner(const std::string& command) const {
+        return Run("ip netns exec " + ScannerNamespace + " " + command);
+    }
+
+    std::string ScannerNamespace, ScannerIface;
+    std::uint32_t ScannerIP = 0;  // host order
+    TMacAddr ScannerMac{};
+    std::vector<TLanHost> Hosts;
+    std::vector<std::uint32_t> Silent;  // host order
+
+  private:
+    static int Run(const std::string& command) {
+        int status = std::system(command.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    void Parse(const std::string& text) {
+        std::istringstream lines(text);
+        std::string kind, ns, iface, ip, mac;
+        while (lines >> kind) {
+            if (kind == "scanner" && lines >> ns >> iface >> ip >> mac) {
+                ScannerNamespace = ns;
+                ScannerIface = iface;
+                ScannerIP = NetToHost(StrToIP(ip));
+                ScannerMac = StrToMac(mac);
+            } else if (kind == "host" && lines >> ns >> ip >> mac) {
+                Hosts.push_back({ns, NetToHost(StrToIP(ip)), StrToMac(mac)});
+            } else if (kind == "silent" && lines >> ip) {
+                Silent.push_back(NetToHost(StrToIP(ip)));
+            }
+        }
+        if (ScannerNamespace.empty() || Hosts.empty()) error_ = "lan.sh said: " + text;
+    }
+
+    std::string prefix_;
+    std::string error_;
+    bool up_ = false;
+};
+
+// Moves the calling thread into a named network namespace and back when destroyed. Sockets
+// and threads created meanwhile belong to that namespace.
+class TNetnsEnter {
+  public:
+    explicit TNetnsEnter(const std::string& ns) {
+        old_ = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+        int fd = open(("/run/netns/" + ns).c_str(), O_RDONLY | O_CLOEXEC);
+        ok_ = old_ >= 0 && fd >= 0 && setns(fd, CLONE_NEWNET) == 0;
+        if (fd >= 0) close(fd);
+    }
+    ~TNetnsEnter() {
+        if (ok_) setns(old_, CLONE_NEWNET);
+        if (old_ >= 0) close(old_);
+    }
+    TNetnsEnter(const TNetnsEnter&) = delete;
+    TNetnsEnter& operator=(const TNetnsEnter&) = delete;
+    bool Ok() const { return ok_; }
+
+  private:
+    int old_ = -1;
+    bool ok_ = false;
+};

@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# A small Ethernet LAN in network namespaces, for real ARP tests and benchmarks.
+#
+#   lan.sh up PREFIX N [--bits B] [--span S] [--shared-mac]
+#   lan.sh down PREFIX
+#
+# "up" builds (removing any leftover LAN of the same PREFIX first):
+#   PREFIX-w   the switch: bridge br0, one port per station
+#   PREFIX-s   the scanner: interface lan0, 198.18.0.1/B (B is 24 by default, 16..30)
+#   PREFIX-hK  answering host K (K = 0..N-1): interface eth0 with its own MAC 02:51:00:00:xx:xx (K + 1),
+#              spread over the first S addresses of 198.18.0.0 (S is the network size, at most
+#              256, by default)
+#   PREFIX-d   with --shared-mac: one more host, next to host 0 and with host 0's MAC
+# Every other address of the network is silent. It then prints one line per station:
+#   scanner NAMESPACE IFACE IP MAC
+#   host NAMESPACE IP MAC
+#   silent IP          (a few addresses nobody answers, for tests)
+# Only 198.18.0.0/15 is used, and only inside the namespaces made here; on failure the
+# partial LAN is removed. "down" removes every namespace of the LAN and is safe to repeat.
+set -euo pipefail
+
+die() { echo "lan.sh: $*" >&2; exit 2; }
+
+Down() {
+    local prefix=$1 ns
+    for ns in $(ip netns list | awk '{print $1}'); do
+        case "$ns" in
+            "$prefix"-s | "$prefix"-w | "$prefix"-d | "$prefix"-h[0-9]*) ip netns delete "$ns" ;;
+        esac
+    done
+}
+
+Ip4() {  # offset from 198.18.0.0 -> dotted text
+    local v=$1
+    echo "198.$((18 + (v >> 16))).$(((v >> 8) & 255)).$((v & 255))"
+}
+
+Mac() {  # station number -> MAC
+    printf '02:51:00:00:%02x:%02x' $((($1 >> 8) & 255)) $(($1 & 255))
+}
+
+AddStation() {  # namespace, offset, MAC, prefix length, port name
+    local ns=$1 offset=$2 mac=$3 bits=$4 port=$5
+    ip netns add "$ns"
+    ip -n "$sw" link add "$port" type veth peer name eth0 netns "$ns"
+    ip -n "$sw" link set "$port" master br0 up
+    ip -n "$ns" link set eth0 address "$mac" up
+    ip -n "$ns" addr add "$(Ip4 "$offset")/$bits" dev eth0
+    echo "host $ns $(Ip4 "$offset") $mac"
+}
+
+Up() {
+    local prefix=$1 n=$2 bits=24 span="" shared=0
+    shift 2
+    while [ $# -gt 0 ]; do
+        case "$1" in
+            --bits) bits=$2; shift 2 ;;
+            --span) span=$2; shift 2 ;;
+            --shared-mac) shared=1; shift ;;
+            *) die "unknown option $1" ;;
+        esac
+    done
+    [[ "$n" =~ ^[0-9]+$ ]] && [ "$n" -ge 1 ] || die "N must be a positive number"
+    [[ "$bits" =~ ^[0-9]+$ ]] && [ "$bits" -ge 16 ] && [ "$bits" -le 30 ] || die "bad --bits"
+    local size=$((1 << (32 - bits)))
+    [ -n "$span" ] || span=$((size < 256 ? size : 256))
+    [[ "$span" =~ ^[0-9]+$ ]] && [ "$span" -le "$size" ] || die "bad --span"
+    # Hosts from offset 10 on, evenly spread, never on an .0 or .255 address.
+    local stride=$(((span - 12 - shared) / n))
+    [ "$stride" -ge 2 ] || die "$n hosts do not fit in $span addresses"
+
+    Down "$prefix"
+    trap 'Down "$prefix"' ERR
+    sw="$prefix-w"
+    ip netns add "$sw"
+    ip -n "$sw" link add br0 type bridge
+    ip -n "$sw" link set br0 up
+
+    local s="$prefix-s"
+    ip netns add "$s"
+    ip -n "$sw" link add ps type veth peer name lan0 netns "$s"
+    ip -n "$sw" link set ps master br0 up
+    ip -n "$s" link set lo up
+    ip -n "$s" link set lan0 address 02:51:ff:00:00:01 up
+    ip -n "$s" addr add "198.18.0.1/$bits" dev lan0
+    echo "scanner $s lan0 198.18.0.1 02:51:ff:00:00:01"
+
+    local k offset first=""
+    for ((k = 0; k < n; k++)); do
+        offset=$((10 + k * stride))
+        case $((offset & 255)) in 0 | 255) offset=$((offset + 1)) ;; esac
+        [ -n "$first" ] || first=$offset
+        AddStation "$prefix-h$k" "$offset" "$(Mac $((k + 1)))" "$bits" "p$k"
+    done
+    if [ "$shared" = 1 ]; then
+        AddStation "$prefix-d" $((first + 1)) "$(Mac 1)" "$bits" pd
+    fi
+    echo "silent $(Ip4 $((first + 1 + shared)))"
+    echo "silent $(Ip4 $((first + 2 + shared)))"
+    echo "silent $(Ip4 $((span - 2)))"
+    trap - ERR
+}
+
+[ "$(id -u)" -eq 0 ] || die "needs root (ip netns)"
+case "${1:-}" in
+    up) [ $# -ge 3 ] || die "usage: lan.sh up PREFIX N [--bits B] [--span S] [--shared-mac]"
+        Up "${@:2}" ;;
+    down) [ $# -eq 2 ] || die "usage: lan.sh down PREFIX"
+        Down "$2" ;;
+    *) die "usage: lan.sh up PREFIX N [options] | down PREFIX" ;;
+esac

@@ -132,7 +132,8 @@ void TRowModel::Remove(const std::vector<int>& rows) {
             ++next;
             continue;
         }
-        rows_[kept++] = std::move(rows_[i]);
+        if (kept != i) rows_[kept] = std::move(rows_[i]);
+        ++kept;
     }
     rows_.resize(kept);
     endResetModel();

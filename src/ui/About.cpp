@@ -6,18 +6,22 @@
 #include <QScreen>
 #include <QUrl>
 
-#include "Fonts.h"
+#include "Look.h"
 #include "ui_About.h"
 
 const char* const TAboutBox::WebAddress = "https://quorvel.example";
 const char* const TAboutBox::EmailAddress = "mail@quorvel.example";
 
 TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::AboutBox>()) {
-    UseChineseFontSubstitutes();
+    PrepareLook();
     ui_->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setFixedSize(size());
+    // Static texts size themselves to their text, whatever the font on this system.
+    for (QLabel* label : ui_->Panel1->findChildren<QLabel*>()) {
+        if (label != ui_->Image1) label->adjustSize();
+    }
     // Each link opens exactly what it shows.
     ui_->STWeb->setText(QString::fromLatin1(WebAddress));
     ui_->STEmail->setText(QString::fromLatin1(EmailAddress));

@@ -6,8 +6,8 @@
 
 #include "About.h"
 #include "Application.h"
-#include "Fonts.h"
 #include "LocalIP.h"
+#include "Look.h"
 #include "QtDispatcher.h"
 #include "ScanIPThread.h"
 #include "UTypes.h"
@@ -20,7 +20,7 @@ const char* const TQuorvelForm::UnreadableListMessage =
 namespace {
 
 std::unique_ptr<Ui::QuorvelForm> MakeControls(QWidget* form) {
-    UseChineseFontSubstitutes();
+    PrepareLook();
     auto ui = std::make_unique<Ui::QuorvelForm>();
     ui->setupUi(form);
     return ui;

@@ -73,6 +73,17 @@ class TAboutBoxTest : public QObject {
         QCOMPARE(copyright->text(), smiles ? QString(":-)") : before);
     }
 
+    void textsAreNotCut() {
+        TAboutBox box;
+        box.show();
+        for (QLabel* label : box.findChildren<QLabel*>()) {
+            if (label->pixmap().isNull()) {
+                QVERIFY2(label->width() >= label->sizeHint().width(), qPrintable(label->text()));
+            }
+        }
+        QVERIFY(!box.findChild<QLabel*>("Image1")->pixmap().isNull());
+    }
+
     void keys_data() {
         QTest::addColumn<int>("key");
         QTest::addColumn<bool>("closes");

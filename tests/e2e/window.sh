@@ -49,8 +49,8 @@ Holds() { grep -qF -- "$2" "$work/$1" 2>/dev/null; }
 mkdir -p "$artifacts"
 bash "$lan" up "$prefix" 3 --shared-mac
 # Silent addresses cost one 100 ms request each, so the /24 takes about half a minute.
-ip netns exec "$ns" sysctl -qw net.ipv4.neigh.lan0.retrans_time_ms=100 \
-    net.ipv4.neigh.lan0.mcast_solicit=1
+ip netns exec "$ns" sh -c 'echo 100 >/proc/sys/net/ipv4/neigh/lan0/retrans_time_ms &&
+    echo 1 >/proc/sys/net/ipv4/neigh/lan0/mcast_solicit'
 
 # The display lives in the scanner's namespace with the program (its socket is per namespace).
 ip netns exec "$ns" Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp \

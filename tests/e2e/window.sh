@@ -106,6 +106,30 @@ wait "$app" || Fail "the program exited with status $?"
 app=""
 echo "closed in $((($(date +%s%N) - started) / 1000000)) ms"
 
+# Started again in the same folder and closed during a scan while a probe waits: the silent
+# 198.18.0.2 now costs three seconds, and the program must still end within one.
+cp "$work/ArpList.ini" "$work/ArpList.before"
+ip netns exec "$ns" sh -c 'echo 3000 >/proc/sys/net/ipv4/neigh/lan0/retrans_time_ms'
+(cd "$work" && exec ip netns exec "$ns" env DISPLAY="$display" QT_QPA_PLATFORM=xcb \
+    "$quorvel" >"$work/quorvel2.log" 2>&1) &
+app=$!
+window=$(Find '^Quorvel$')
+[ -n "$window" ] || Fail "no main window the second time"
+InNs xdotool windowfocus --sync "$window"
+InNs xdotool key alt+s
+sleep 1.5
+started=$(date +%s%N)
+InNs "$wm_close" "$window"
+WaitFor 5 "the program to end during a scan" bash -c "! kill -0 $app 2>/dev/null"
+wait "$app" || { cat "$work/quorvel2.log"; Fail "the program exited with status $? during a scan"; }
+app=""
+took=$((($(date +%s%N) - started) / 1000000))
+echo "closed during a scan, a probe waiting, in $took ms"
+[ "$took" -lt 1000 ] || Fail "closing during a scan took $took ms"
+! grep -Eiq 'terminate called|abort|destroyed while|segmentation|exception' "$work/quorvel2.log" ||
+    { cat "$work/quorvel2.log"; Fail "the program complained at closing"; }
+cmp -s "$work/ArpList.ini" "$work/ArpList.before" || Fail "ArpList.ini changed by the closed scan"
+
 # The files, byte for byte where the content is fixed.
 expected_rows=$(printf '%s\r\n' "TrayIcon=False" \
     "198.18.0.1|02:51:FF:00:00:01" "198.18.0.10|02:51:00:00:00:01" \

@@ -137,6 +137,28 @@ class TMainFormTest : public QObject {
         VerifyIdle();
     }
 
+    void tabOrder() {
+        MakeForm();
+        form_->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+        Ui().ListView1->setFocus();
+        QStringList visited;
+        for (int i = 0; i < 11; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QWidget* w = QApplication::focusWidget();
+            while (w != nullptr && w->objectName().isEmpty()) w = w->parentWidget();
+            QWidget* field = w;
+            while (field != nullptr && qobject_cast<TIPEdit*>(field) == nullptr) {
+                field = field->parentWidget();
+            }
+            visited << (field != nullptr ? field->objectName() : w->objectName());
+        }
+        // Four octet boxes per field; the stop button is disabled while idle.
+        QCOMPARE(visited,
+                 QStringList({"IPEdit1", "IPEdit1", "IPEdit1", "IPEdit1", "IPEdit2", "IPEdit2",
+                              "IPEdit2", "IPEdit2", "BtStart", "BtAbout", "ListView1"}));
+    }
+
     void scanFindsUpdatesAndResorts() {
         WriteFile(
             "ArpList.ini",

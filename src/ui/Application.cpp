@@ -1,6 +1,8 @@
 #include "Application.h"
 
 #include <QMessageBox>
+#include <QPointer>
+#include <QThread>
 #include <exception>
 
 namespace {
@@ -36,12 +38,25 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
 void TApplication::HandleException() { ShowException(CurrentErrorText()); }
 
 void TApplication::ShowException(const QString& text) {
+    // A box belongs to the main thread; an error caught elsewhere is shown from there.
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app) {
+        qWarning("%s", qUtf8Printable(text));
+        return;
+    }
+    if (QThread::currentThread() != app->thread()) {
+        QMetaObject::invokeMethod(
+            app, [text] { ShowException(text); }, Qt::QueuedConnection);
+        return;
+    }
     if (ErrorBox()) {
         ErrorBox()(text);
         return;
     }
-    QMessageBox::critical(QApplication::activeWindow(), QApplication::applicationDisplayName(),
-                          text);
+    // Without a window manager nothing hands the focus back once the box is gone.
+    const QPointer<QWidget> active = QApplication::activeWindow();
+    QMessageBox::critical(active, QApplication::applicationDisplayName(), text);
+    if (active) active->activateWindow();
 }
 
 void TApplication::SetErrorBox(TErrorBox box) { ErrorBox() = std::move(box); }

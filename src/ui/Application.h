@@ -13,6 +13,9 @@ class TApplication : public QApplication {
     TApplication(int& argc, char** argv);
 
     // An error escaping any event handler is reported, and the event counts as handled.
+    // This is the last resort: the toolkit is built without exception support, so unwinding
+    // through it skips its cleanups (a key event leaks a guard pointer); handlers of our own
+    // run under Guarded instead.
     bool notify(QObject* receiver, QEvent* event) override;
 
     // Reports the error being handled (call inside a catch block) in a message box.

@@ -63,7 +63,7 @@ TIPEdit::TIPEdit(QWidget* parent) : QWidget(parent) {
 
     for (QLabel*& separator : FSeparators) {
         separator = new QLabel(QStringLiteral("."), FClientArea);
-        separator->setGeometry(0, kLabelTop, 7, separator->height());
+        separator->setGeometry(0, kLabelTop, 7, height());
         separator->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     }
     FSeparators[3]->setText(QStringLiteral("/"));
@@ -90,6 +90,11 @@ QLineEdit* TIPEdit::CreateBox(const QString& text, int maxLength, int tag) {
     box->setProperty("Tag", tag);
     box->setMaxLength(maxLength);
     box->setFrame(false);
+    // Text at the top, level with the separator labels (boxes are taller than the panel), and
+    // over the box's whole width: the line edit's own 2-pixel side margins would cut the third
+    // digit of an 18-pixel box.
+    box->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    box->setTextMargins(-2, 0, -2, 0);
     box->setCursorPosition(0);
     // Keys must pass the filter below: no drops, no input method composing text around it.
     box->setAcceptDrops(false);
@@ -153,11 +158,12 @@ void TIPEdit::SetText(const QString& text) {
 
 void TIPEdit::SetReadOnly(bool value) {
     FReadOnly = value;
-    for (QLineEdit* box : FOctetEdits) box->setReadOnly(value);
-    FMaskEdit->setReadOnly(value);
-    // The line edit turns its input method back on with the read-only state.
-    for (QLineEdit* box : FOctetEdits) box->setAttribute(Qt::WA_InputMethodEnabled, false);
-    FMaskEdit->setAttribute(Qt::WA_InputMethodEnabled, false);
+    for (QLineEdit* box :
+         {FOctetEdits[0], FOctetEdits[1], FOctetEdits[2], FOctetEdits[3], FMaskEdit}) {
+        box->setReadOnly(value);
+        // The line edit turns its input method back on along with the read-only state.
+        box->setAttribute(Qt::WA_InputMethodEnabled, false);
+    }
 }
 
 void TIPEdit::NotifyChange() { emit OnChange(); }

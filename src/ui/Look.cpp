@@ -1,16 +1,11 @@
 #include "Look.h"
 
-#include <QFont>
-#include <QStringList>
 #include <QtGlobal>
 
 void PrepareLook() {
+    // The icon is compiled into a static library, so its registration is made explicitly.
     static const bool done = [] {
-        // The icon is compiled into a static library, so its registration is made explicitly.
         Q_INIT_RESOURCE(quorvel);
-        QFont::insertSubstitutions(QString::fromUtf8("宋体"),
-                                   {"SimSun", "NSimSun", "WenQuanYi Zen Hei", "Noto Sans CJK SC",
-                                    "Noto Serif CJK SC", "Droid Sans Fallback"});
         return true;
     }();
     (void)done;

@@ -1,5 +1,4 @@
 #pragma once
 
-// Readies what the windows' look needs, once: the compiled-in icon, and CJK fonts standing in for
-// "宋体" where it is missing, so that every Chinese text renders.
+// Registers the windows' compiled-in pictures (the program icon); safe to call more than once.
 void PrepareLook();

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -23,9 +24,11 @@ struct TLanHost {
 
 class TNetnsLan {
   public:
-    // options as lan.sh takes them, e.g. "--shared-mac" or "--bits 16 --span 1024".
-    TNetnsLan(std::string prefix, int hosts, const std::string& options = "")
-        : prefix_(std::move(prefix)) {
+    // options as lan.sh takes them, e.g. "--shared-mac" or "--bits 16 --span 1024". The
+    // process id is added to the prefix, so that test programs of several build trees running
+    // at the same time never share (or tear down) each other's LAN.
+    TNetnsLan(const std::string& prefix, int hosts, const std::string& options = "")
+        : prefix_(prefix + std::to_string(getpid())) {
         if (geteuid() != 0) {
             error_ = "needs root to build network namespaces";
             return;

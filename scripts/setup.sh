@@ -9,7 +9,7 @@ mode=${1:-run}
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
           fonts-wqy-zenhei iproute2)
 if [ "$mode" = test ]; then
-    packages+=(libgtest-dev libgmock-dev xvfb xauth libcap2-bin)
+    packages+=(libgtest-dev libgmock-dev xvfb xauth libcap2-bin xdotool imagemagick libx11-dev)
 fi
 if [ "$mode" = windows ]; then
     packages=(cmake ninja-build g++-mingw-w64-x86-64-posix wine64 googletest)

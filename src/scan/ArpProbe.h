@@ -11,6 +11,10 @@ class TArpProbe {
     // Blocks until the host answers (true, its address in mac[0..5]) or the platform's timeout
     // passes (false). mac is left untouched when nothing answered.
     virtual bool SendArp(std::uint32_t wireIP, std::uint8_t* mac) = 0;
+    // Announces that SendArp will next be asked for firstIP, firstIP + 1, ..., lastIP (host
+    // order), one after the other, so that the probe may send requests ahead. Outcomes stay
+    // those of probing each address alone; an address asked out of that order is probed alone.
+    virtual void ExpectRange(std::uint32_t /*firstIP*/, std::uint32_t /*lastIP*/) {}
     // Wakes a blocked SendArp, which then returns false at once; used when the program closes.
     virtual void Cancel() {}
 };

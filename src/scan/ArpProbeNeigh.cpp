@@ -6,41 +6,68 @@
 #include <linux/rtnetlink.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <optional>
 
 #include "ArpProbeLinux.h"
 #include "LinuxIo.h"
 #include "LocalLink.h"
 #include "NeighMessage.h"
+#include "ReadAhead.h"
 
 namespace {
 
 constexpr std::uint16_t DiscardPort = 9;
+// A socket's send buffer holds about 250 datagrams waiting on ARP; use a fresh socket well
+// before that.
+constexpr std::size_t DatagramsPerSocket = 128;
+// Read-ahead: the pace of the raw probe; at most 256 new table entries per 30 s (the kernel
+// clears failed entries every 15 s), and never more than half of the table's eviction
+// threshold, so that the administrator's own entries are never pushed out.
+constexpr auto Pace = std::chrono::microseconds(500);
+constexpr std::size_t Window = 256;
+constexpr auto BudgetPeriod = std::chrono::seconds(30);
 
-enum class TOutcome { Pending, Found, NotFound };
+struct TKnown {
+    std::uint32_t ip;  // host order
+    TNeighEntry entry;
+};
 
 class TArpProbeNeigh : public TArpProbe {
   public:
     TArpProbeNeigh();
     bool SendArp(std::uint32_t wireIP, std::uint8_t* mac) override;
+    void ExpectRange(std::uint32_t firstIP, std::uint32_t lastIP) override;
     void Cancel() override { cancel_.Raise(); }
 
   private:
-    bool AskEntry(const TLocalLink& link, std::uint32_t ip);
-    // Reads what has arrived; the outcome for ip as far as it tells.
-    TOutcome Receive(const TLocalLink& link, std::uint32_t ip, std::uint8_t* mac);
+    void ReadLinks();
     const TNeighParams& Params(const std::string& ifName);
+    bool Request(const std::vector<std::uint8_t>& req);
+    // Reads every datagram that has arrived and hands its notes to onNote; sets lost_ when
+    // the kernel had to drop events.
+    void Receive(const std::function<void(const TNeighNote&)>& onNote);
+    bool Trigger(std::uint32_t wireIP);
+    bool ProbeAlone(std::uint32_t wireIP, std::uint8_t* mac);
+    bool ProbeAhead(std::uint8_t* mac);
+    TAdmission Admit(std::uint32_t hostIP);
+    void OnAheadNote(const TNeighNote& n);
 
     TFd nl_;
     TCancelFlag cancel_;
     std::uint32_t seq_ = 0;
-    bool answered_ = false;         // the kernel has answered our request for the entry
-    std::uint16_t startState_ = 0;  // the entry's state then (0: none)
+    bool lost_ = false;
+    TFd udp_;
+    std::size_t udpSent_ = 0;
     bool linksRead_ = false;
     std::vector<TLocalLink> links_;
     std::map<std::string, TNeighParams> params_;
+    std::optional<TReadAhead> ahead_;
+    std::vector<TKnown> known_;         // the table's entries in the range when it began
+    std::vector<std::uint32_t> stale_;  // kept old addresses that get a second round
 };
 
 TArpProbeNeigh::TArpProbeNeigh()
@@ -54,14 +81,19 @@ TArpProbeNeigh::TArpProbeNeigh()
     if (bind(nl_.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) nl_ = TFd();
 }
 
+void TArpProbeNeigh::ReadLinks() {
+    if (linksRead_) return;
+    links_ = ReadLocalLinks();
+    linksRead_ = true;
+}
+
 const TNeighParams& TArpProbeNeigh::Params(const std::string& ifName) {
     auto it = params_.find(ifName);
     if (it == params_.end()) it = params_.emplace(ifName, ReadNeighParams(ifName)).first;
     return it->second;
 }
 
-bool TArpProbeNeigh::AskEntry(const TLocalLink& link, std::uint32_t ip) {
-    auto req = BuildNeighGet(++seq_, link.Index, ip);
+bool TArpProbeNeigh::Request(const std::vector<std::uint8_t>& req) {
     sockaddr_nl kernel{};
     kernel.nl_family = AF_NETLINK;
     ssize_t n;
@@ -72,73 +104,54 @@ bool TArpProbeNeigh::AskEntry(const TLocalLink& link, std::uint32_t ip) {
     return n == static_cast<ssize_t>(req.size());
 }
 
-TOutcome TArpProbeNeigh::Receive(const TLocalLink& link, std::uint32_t ip, std::uint8_t* mac) {
-    alignas(nlmsghdr) std::uint8_t buf[16384];
-    TOutcome outcome = TOutcome::Pending;
+void TArpProbeNeigh::Receive(const std::function<void(const TNeighNote&)>& onNote) {
+    alignas(nlmsghdr) std::uint8_t buf[32768];
     for (;;) {
         ssize_t n = recv(nl_.Get(), buf, sizeof buf, MSG_DONTWAIT);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && errno == ENOBUFS) {
-            // Events were lost: ask for the entry again rather than miss its change.
-            AskEntry(link, ip);
+            lost_ = true;
             continue;
         }
-        if (n <= 0) return outcome;
-        for (const TNeighNote& note : ParseNeighDatagram(buf, static_cast<std::size_t>(n))) {
-            const TNeighEntry& e = note.Neigh;
-            // Events carry sequence 0; our request's answer tells the state before the probe.
-            bool answer = note.Seq == seq_ && note.Seq != 0;
-            if (answer && note.Kind == TNeighNote::Error) {
-                answered_ = true;  // no entry (or no such request on this kernel)
-                startState_ = 0;
-            }
-            if (note.Kind != TNeighNote::Entry || e.IP != ip || e.IfIndex != link.Index ||
-                e.Deleted)
-                continue;
-            if (answer) {
-                answered_ = true;
-                startState_ = e.State;
-            }
-            if (IsVerifiedState(e.State) && e.HasMac) {
-                std::memcpy(mac, e.Mac.data(), 6);
-                outcome = TOutcome::Found;
-            } else if (!answer && (e.State & NUD_FAILED) != 0) {
-                outcome = TOutcome::NotFound;
-            } else if (!answer && outcome == TOutcome::NotFound) {
-                outcome = TOutcome::Pending;  // resolving again after a failure
-            }
-        }
-        if (outcome == TOutcome::Found) return outcome;
+        if (n <= 0) return;
+        for (const TNeighNote& note : ParseNeighDatagram(buf, static_cast<std::size_t>(n)))
+            onNote(note);
     }
 }
 
 // One datagram to the discard port makes the kernel resolve ip on the link; SO_DONTROUTE keeps
 // it from ever going through a gateway. False when the kernel refuses to send it at all.
-bool TriggerResolution(std::uint32_t ip) {
-    TFd udp(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    if (!udp.Valid()) return false;
-    int one = 1;
-    setsockopt(udp.Get(), SOL_SOCKET, SO_DONTROUTE, &one, sizeof one);
+bool TArpProbeNeigh::Trigger(std::uint32_t wireIP) {
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(DiscardPort);
-    to.sin_addr.s_addr = htonl(NetToHost(ip));
-    ssize_t n;
-    while ((n = sendto(udp.Get(), "", 0, 0, reinterpret_cast<sockaddr*>(&to), sizeof to)) < 0 &&
-           errno == EINTR) {
+    to.sin_addr.s_addr = htonl(NetToHost(wireIP));
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (!udp_.Valid() || udpSent_ >= DatagramsPerSocket) {
+            udp_ = TFd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+            udpSent_ = 0;
+            if (!udp_.Valid()) return false;
+            int one = 1;
+            setsockopt(udp_.Get(), SOL_SOCKET, SO_DONTROUTE, &one, sizeof one);
+        }
+        ssize_t n;
+        while ((n = sendto(udp_.Get(), "", 0, 0, reinterpret_cast<sockaddr*>(&to), sizeof to)) <
+                   0 &&
+               errno == EINTR) {
+        }
+        if (n >= 0) {
+            ++udpSent_;
+            return true;
+        }
+        if (errno != EAGAIN && errno != ENOBUFS) return false;
+        udp_ = TFd();  // its buffer is full: a fresh socket has room
     }
-    // EAGAIN and ENOBUFS: the datagram waits or was dropped, but resolution has begun.
-    return n >= 0 || errno == EAGAIN || errno == ENOBUFS;
+    return false;
 }
 
-bool TArpProbeNeigh::SendArp(std::uint32_t wireIP, std::uint8_t* mac) {
-    if (cancel_.Raised() || !nl_.Valid()) return false;
-    if (!linksRead_) {
-        links_ = ReadLocalLinks();
-        linksRead_ = true;
-    }
+bool TArpProbeNeigh::ProbeAlone(std::uint32_t ip, std::uint8_t* mac) {
     TLocalLink link;
-    switch (FindLink(links_, wireIP, &link)) {
+    switch (FindLink(links_, ip, &link)) {
         case TLinkMatch::None:
             return false;
         case TLinkMatch::Own:
@@ -154,35 +167,189 @@ bool TArpProbeNeigh::SendArp(std::uint32_t wireIP, std::uint8_t* mac) {
         TClock::now() + std::chrono::milliseconds(p.DelayFirstProbeMs + 500 +
                                                   p.RetransMs * (p.McastSolicit + p.UcastSolicit +
                                                                  p.AppSolicit + p.McastResolicit));
-    // Old events say nothing about this probe.
-    std::uint8_t scratch[6];
-    Receive(link, 0, scratch);
-    // An entry the kernel holds as verified answers at once.
-    answered_ = false;
-    if (!AskEntry(link, wireIP)) return false;
+    Receive([](const TNeighNote&) {});  // old events say nothing about this probe
+    std::uint32_t seq = 0;
+    bool answered = false;
+    std::uint16_t startState = 0;
     TOutcome outcome = TOutcome::Pending;
-    while (!answered_ && outcome == TOutcome::Pending) {
-        TWaitResult w = WaitReadable(nl_.Get(), cancel_, deadline);
-        if (w == TWaitResult::Cancelled) return false;
-        if (w == TWaitResult::TimedOut) break;
-        outcome = Receive(link, wireIP, mac);
-    }
+    auto onNote = [&](const TNeighNote& n) {
+        // Events carry sequence 0; our request's answer tells the state before the probe,
+        // where only a verified address counts.
+        bool answer = n.Seq == seq;
+        if (answer && n.Kind == TNeighNote::Error) {
+            answered = true;  // no entry
+            startState = 0;
+        }
+        const TNeighEntry& e = n.Neigh;
+        if (n.Kind != TNeighNote::Entry || e.IP != ip || e.IfIndex != link.Index || e.Deleted)
+            return;
+        if (answer) {
+            answered = true;
+            startState = e.State;
+        }
+        if (IsVerifiedState(e.State) && e.HasMac) {
+            std::memcpy(mac, e.Mac.data(), 6);
+            outcome = TOutcome::Found;
+        } else if (!answer && (e.State & NUD_FAILED) != 0) {
+            outcome = TOutcome::NotFound;
+        } else if (!answer && outcome == TOutcome::NotFound) {
+            outcome = TOutcome::Pending;  // resolving again after a failure
+        }
+    };
+    // Waits for the outcome (or the answer); false when cancelled or out of time.
+    auto wait = [&](const std::function<bool()>& done) {
+        while (!done()) {
+            if (lost_) {  // events were dropped: ask for the entry again
+                lost_ = false;
+                Request(BuildNeighGet(seq = ++seq_, link.Index, ip));
+            }
+            if (WaitReadable(nl_.Get(), cancel_, deadline) != TWaitResult::Readable) return false;
+            Receive(onNote);
+        }
+        return true;
+    };
+    // An entry the kernel holds as verified answers at once.
+    if (!Request(BuildNeighGet(seq = ++seq_, link.Index, ip))) return false;
+    if (!wait([&] { return answered || outcome != TOutcome::Pending; })) return false;
     if (outcome == TOutcome::Found) return true;
     // A kept old address (stale) is re-verified by unicast to that old MAC; when that fails the
     // host may still be there under another MAC, which only a broadcast request finds.
-    int rounds = (startState_ & (NUD_STALE | NUD_DELAY | NUD_PROBE)) != 0 ? 2 : 1;
+    int rounds = (startState & (NUD_STALE | NUD_DELAY | NUD_PROBE)) != 0 ? 2 : 1;
     for (int r = 0; r < rounds; ++r) {
-        if (!TriggerResolution(wireIP)) return false;
         outcome = TOutcome::Pending;
-        while (outcome == TOutcome::Pending) {
-            TWaitResult w = WaitReadable(nl_.Get(), cancel_, deadline);
-            if (w == TWaitResult::Cancelled) return false;
-            if (w == TWaitResult::TimedOut) return false;
-            outcome = Receive(link, wireIP, mac);
-        }
+        if (!Trigger(ip)) return false;
+        if (!wait([&] { return outcome != TOutcome::Pending; })) return false;
         if (outcome == TOutcome::Found) return true;
     }
     return false;
+}
+
+void TArpProbeNeigh::ExpectRange(std::uint32_t firstIP, std::uint32_t lastIP) {
+    ahead_.reset();
+    known_.clear();
+    stale_.clear();
+    if (!nl_.Valid()) return;
+    ReadLinks();
+    // The table as it stands: verified entries answer at once, stale ones need patience.
+    std::uint32_t seq = ++seq_;
+    bool done = false;
+    if (!Request(BuildNeighDump(seq))) return;
+    auto deadline = TClock::now() + std::chrono::seconds(2);
+    while (!done) {
+        if (WaitReadable(nl_.Get(), cancel_, deadline) != TWaitResult::Readable) return;
+        Receive([&](const TNeighNote& n) {
+            if (n.Seq == seq && n.Kind != TNeighNote::Entry) done = true;
+            std::uint32_t ip = NetToHost(n.Neigh.IP);
+            if (n.Seq == seq && n.Kind == TNeighNote::Entry && ip >= firstIP && ip <= lastIP)
+                known_.push_back({ip, n.Neigh});
+        });
+    }
+    if (lost_) return;  // an incomplete dump: probe each address alone
+    std::sort(known_.begin(), known_.end(),
+              [](const TKnown& a, const TKnown& b) { return a.ip < b.ip; });
+
+    TLocalLink link;
+    std::string ifName;
+    if (FindLink(links_, HostToNet(firstIP), &link) != TLinkMatch::None) ifName = link.Name;
+    const TNeighParams& p = Params(ifName);
+    TReadAheadRules rules;
+    // One request makes the kernel send its broadcasts retrans_time apart; an address that has
+    // not answered a quarter interval after the second broadcast (when the kernel has not given
+    // up sooner) is taken as not found. A LAN answers within milliseconds.
+    rules.Tries = 1;
+    rules.RetryAfter = std::chrono::milliseconds(p.RetransMs * (p.McastSolicit > 1 ? 5 : 4) / 4);
+    rules.Pace = Pace;
+    rules.Window = Window;
+    rules.Budget = std::min<std::size_t>(Window, static_cast<std::size_t>(p.GcThresh2) / 2);
+    rules.Period = BudgetPeriod;
+    ahead_.emplace(firstIP, lastIP, rules);
+}
+
+TAdmission TArpProbeNeigh::Admit(std::uint32_t hostIP) {
+    TAdmission a;
+    TLocalLink link;
+    switch (FindLink(links_, HostToNet(hostIP), &link)) {
+        case TLinkMatch::None:
+            a.Outcome = TOutcome::NotFound;
+            return a;
+        case TLinkMatch::Own:
+            a.Outcome = TOutcome::Found;
+            a.Mac = link.Mac;
+            return a;
+        case TLinkMatch::OnLink:
+            break;
+    }
+    auto it = std::lower_bound(known_.begin(), known_.end(), hostIP,
+                               [](const TKnown& k, std::uint32_t ip) { return k.ip < ip; });
+    for (; it != known_.end() && it->ip == hostIP; ++it) {
+        const TNeighEntry& e = it->entry;
+        if (e.IfIndex != link.Index) continue;
+        if (IsVerifiedState(e.State) && e.HasMac) {
+            a.Outcome = TOutcome::Found;
+            a.Mac = e.Mac;
+        } else if ((e.State & (NUD_STALE | NUD_DELAY | NUD_PROBE)) != 0) {
+            // The kernel first waits, then asks the old MAC; a second round asks everybody.
+            const TNeighParams& p = Params(link.Name);
+            a.ExtraWait =
+                std::chrono::milliseconds(p.DelayFirstProbeMs + p.RetransMs * (p.UcastSolicit + 1));
+            stale_.push_back(hostIP);
+        }
+    }
+    return a;
+}
+
+void TArpProbeNeigh::OnAheadNote(const TNeighNote& n) {
+    const TNeighEntry& e = n.Neigh;
+    std::uint32_t ip = NetToHost(e.IP);
+    if (n.Kind != TNeighNote::Entry || e.Deleted || !ahead_->Holds(ip)) return;
+    TLocalLink link;
+    if (FindLink(links_, e.IP, &link) != TLinkMatch::OnLink || link.Index != e.IfIndex) return;
+    if (IsVerifiedState(e.State) && e.HasMac) {
+        ahead_->Answer(ip, e.Mac);
+    } else if (n.Seq == 0 && (e.State & NUD_FAILED) != 0) {
+        auto it = std::find(stale_.begin(), stale_.end(), ip);
+        if (it == stale_.end()) {
+            ahead_->Fail(ip);
+        } else {
+            stale_.erase(it);
+            ahead_->Resend(ip);
+        }
+    }
+}
+
+bool TArpProbeNeigh::ProbeAhead(std::uint8_t* mac) {
+    auto admit = [&](std::uint32_t ip) { return Admit(ip); };
+    auto send = [&](std::uint32_t ip) {
+        if (!Trigger(HostToNet(ip))) ahead_->Fail(ip);
+    };
+    auto onNote = [&](const TNeighNote& n) { OnAheadNote(n); };
+    for (;;) {
+        Receive(onNote);
+        if (lost_) {  // events were dropped: the table tells what was verified meanwhile
+            lost_ = false;
+            Request(BuildNeighDump(++seq_));
+        }
+        TClock::time_point now = TClock::now();
+        ahead_->Run(now, admit, send);
+        TMacAddr found;
+        TOutcome o = ahead_->HeadOutcome(now, &found);
+        if (o != TOutcome::Pending) {
+            ahead_->PopHead();
+            if (o == TOutcome::Found) std::memcpy(mac, found.data(), 6);
+            return o == TOutcome::Found;
+        }
+        if (WaitReadable(nl_.Get(), cancel_, ahead_->NextDue(now)) == TWaitResult::Cancelled)
+            return false;
+    }
+}
+
+bool TArpProbeNeigh::SendArp(std::uint32_t wireIP, std::uint8_t* mac) {
+    if (cancel_.Raised() || !nl_.Valid()) return false;
+    ReadLinks();
+    std::uint32_t hostIP = NetToHost(wireIP);
+    if (ahead_ && !ahead_->Done() && ahead_->Head() == hostIP) return ProbeAhead(mac);
+    ahead_.reset();
+    return ProbeAlone(wireIP, mac);
 }
 
 }  // namespace

@@ -37,5 +37,7 @@ struct TNeighParams {
     int McastResolicit = 0;
     int RetransMs = 1000;  // between requests
     int DelayFirstProbeMs = 5000;
+    // Above this many entries (of all namespaces together) the kernel starts evicting entries.
+    int GcThresh2 = 512;
 };
 TNeighParams ReadNeighParams(const std::string& ifName);

@@ -64,5 +64,7 @@ TNeighParams ReadNeighParams(const std::string& ifName) {
     p.McastResolicit = ReadInt(dir + "mcast_resolicit", p.McastResolicit);
     p.RetransMs = ReadInt(dir + "retrans_time_ms", p.RetransMs);
     p.DelayFirstProbeMs = 1000 * ReadInt(dir + "delay_first_probe_time", 5);
+    // Shown in the first namespace only; elsewhere the default stands.
+    p.GcThresh2 = ReadInt("/proc/sys/net/ipv4/neigh/default/gc_thresh2", p.GcThresh2);
     return p;
 }

@@ -66,6 +66,20 @@ std::vector<std::uint8_t> BuildNeighGet(std::uint32_t seq, int ifIndex, std::uin
     return buf;
 }
 
+std::vector<std::uint8_t> BuildNeighDump(std::uint32_t seq) {
+    std::vector<std::uint8_t> buf(NLMSG_SPACE(sizeof(ndmsg)));
+    nlmsghdr h{};
+    h.nlmsg_len = static_cast<std::uint32_t>(buf.size());
+    h.nlmsg_type = RTM_GETNEIGH;
+    h.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    h.nlmsg_seq = seq;
+    std::memcpy(buf.data(), &h, sizeof h);
+    ndmsg n{};
+    n.ndm_family = AF_INET;
+    std::memcpy(buf.data() + NLMSG_HDRLEN, &n, sizeof n);
+    return buf;
+}
+
 std::vector<TNeighNote> ParseNeighDatagram(const std::uint8_t* data, std::size_t len,
                                            bool* malformed) {
     std::vector<TNeighNote> notes;

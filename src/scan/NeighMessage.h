@@ -27,6 +27,9 @@ struct TNeighNote {
 // An RTM_GETNEIGH request for the IPv4 entry of ip on interface ifIndex.
 std::vector<std::uint8_t> BuildNeighGet(std::uint32_t seq, int ifIndex, std::uint32_t ip);
 
+// An RTM_GETNEIGH dump request for the whole IPv4 neighbour table.
+std::vector<std::uint8_t> BuildNeighDump(std::uint32_t seq);
+
 // The notes of one netlink datagram, in order. IPv4 neighbour messages become entries, errors
 // and the end of a dump become notes; other messages are passed over. Reading stops at the
 // first message whose length does not fit; malformed is then set.

@@ -52,6 +52,7 @@ void TScanIPThread::Execute() {
     WSADATA wsa;
     bool winsock = WSAStartup(MAKEWORD(2, 0), &wsa) == 0;
 #endif
+    if (CurrentIP <= EndIP) probe_->ExpectRange(CurrentIP, EndIP);
     for (;;) {
         if (terminated_) break;
         if (CurrentIP > EndIP) break;

@@ -1,6 +1,9 @@
 // Both Linux probes and the worker against a real LAN of network namespaces (root only).
+#include <arpa/inet.h>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <linux/if_ether.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,7 +14,10 @@
 #include <sstream>
 #include <thread>
 
+#include "ArpPacket.h"
 #include "ArpProbeLinux.h"
+#include "LinuxIo.h"
+#include "LocalLink.h"
 #include "NetnsLan.h"
 #include "QueueDispatcher.h"
 #include "ScanIPThread.h"
@@ -33,9 +39,9 @@ class ArpNetns : public testing::Test {
         if (!lan_->Ok()) return;
         // Short kernel timings keep the silent addresses cheap; both probes follow them.
         lan_->ExecScanner(
-            "sysctl -q -w net.ipv4.neigh.lan0.mcast_solicit=2 "
-            "net.ipv4.neigh.lan0.retrans_time_ms=300 net.ipv4.neigh.lan0.ucast_solicit=2 "
-            "net.ipv4.neigh.lan0.delay_first_probe_time=1");
+            "sh -c 'cd /proc/sys/net/ipv4/neigh/lan0 && echo 2 > mcast_solicit && "
+            "echo 300 > retrans_time_ms && echo 2 > ucast_solicit && "
+            "echo 1 > delay_first_probe_time'");
     }
     static void TearDownTestSuite() {
         delete lan_;
@@ -63,6 +69,34 @@ class ArpNetns : public testing::Test {
         return found;
     }
 
+    struct TWorkerScan {
+        TFoundMap found;
+        std::vector<std::uint32_t> handed;  // every hand-off, in order
+        bool ended = false;
+    };
+    // A whole range through the worker with its read-ahead, handed off on this thread; with
+    // stopAt, the stop is requested inside that address's hand-off.
+    static TWorkerScan WorkerScan(std::unique_ptr<TArpProbe> probe, std::uint32_t first,
+                                  std::uint32_t last, std::uint32_t stopAt = 0) {
+        auto dispatcher = std::make_shared<TQueueDispatcher>();
+        TWorkerScan r;
+        auto* w = new TScanIPThread(first, last, true, std::move(probe), dispatcher);
+        w->OnScan = [&r, w, stopAt] {
+            r.handed.push_back(CurrentIP);
+            if (Found) std::copy(MacAddr, MacAddr + 6, r.found[CurrentIP].begin());
+            if (CurrentIP == stopAt) w->Terminate();
+        };
+        w->OnTerminate = [&r] { r.ended = true; };
+        w->Start();
+        dispatcher->RunUntil([&r] { return r.ended; }, std::chrono::seconds(120));
+        return r;
+    }
+    static std::vector<std::uint32_t> Range(std::uint32_t first, std::uint32_t last) {
+        std::vector<std::uint32_t> v;
+        for (std::uint32_t ip = first; ip <= last; ++ip) v.push_back(ip);
+        return v;
+    }
+
     static TNetnsLan* lan_;
     std::unique_ptr<TNetnsEnter> enter_;
 };
@@ -73,6 +107,11 @@ TEST_F(ArpNetns, LanHasSharedMacAndOwnAddressInRange) {
     TFoundMap e = Expected();
     EXPECT_EQ(e.size(), 5u);  // own address, .10, .11 (same MAC as .10), .14, .18
     EXPECT_EQ(e[Host("198.18.0.10")], e[Host("198.18.0.11")]);
+    // the probes read the link's own kernel settings (shortened above)
+    TNeighParams p = ReadNeighParams(lan_->ScannerIface);
+    EXPECT_EQ(p.McastSolicit, 2);
+    EXPECT_EQ(p.RetransMs, 300);
+    EXPECT_EQ(p.DelayFirstProbeMs, 1000);
 }
 
 TEST_F(ArpNetns, RawFindsExactlyTheAnsweringHosts) {
@@ -126,6 +165,9 @@ TEST_F(ArpNetns, UnprivilegedUserGetsNeighAndFindsTheSame) {
         auto probe = CreateArpProbe();
         for (const auto& [ip, mac] : Scan(*probe))
             out << IPToStr(HostToNet(ip)) << ' ' << MacToColonStr(mac.data()) << '\n';
+        out << "worker\n";
+        for (const auto& [ip, mac] : WorkerScan(CreateArpProbe(), First, Last).found)
+            out << IPToStr(HostToNet(ip)) << ' ' << MacToColonStr(mac.data()) << '\n';
         std::string text = out.str();
         bool ok = write(fds[1], text.data(), text.size()) == static_cast<ssize_t>(text.size());
         _exit(ok ? 0 : 5);
@@ -143,7 +185,8 @@ TEST_F(ArpNetns, UnprivilegedUserGetsNeighAndFindsTheSame) {
     std::ostringstream expected;
     for (const auto& [ip, mac] : Expected())
         expected << IPToStr(HostToNet(ip)) << ' ' << MacToColonStr(mac.data()) << '\n';
-    EXPECT_EQ(text, expected.str());
+    // alone, then with the worker's read-ahead
+    EXPECT_EQ(text, expected.str() + "worker\n" + expected.str());
 }
 
 int OpenDescriptors() {
@@ -168,22 +211,60 @@ TEST_F(ArpNetns, ProbesCloseEveryDescriptorAndStayCancelled) {
     EXPECT_EQ(OpenDescriptors(), before);
 }
 
-TEST_F(ArpNetns, WorkerWithRealProbeFindsTheSame) {
-    auto dispatcher = std::make_shared<TQueueDispatcher>();
-    TFoundMap found;
-    std::uint32_t expectNext = First;
-    bool ordered = true, ended = false;
-    auto* w = new TScanIPThread(First, Last, true, CreateArpProbe(), dispatcher);
-    w->OnScan = [&] {
-        ordered = ordered && CurrentIP == expectNext++;
-        if (Found) std::copy(MacAddr, MacAddr + 6, found[CurrentIP].begin());
-    };
-    w->OnTerminate = [&] { ended = true; };
-    w->Start();
-    ASSERT_TRUE(dispatcher->RunUntil([&] { return ended; }, std::chrono::seconds(120)));
-    EXPECT_TRUE(ordered);
-    EXPECT_EQ(expectNext, Last + 1);
-    EXPECT_EQ(found, Expected());
+TEST_F(ArpNetns, WorkerWithEitherProbeFindsTheSameInOrder) {
+    std::unique_ptr<TArpProbe> probes[] = {CreateArpProbe(), CreateNeighArpProbe()};
+    for (auto& probe : probes) {
+        TWorkerScan r = WorkerScan(std::move(probe), First, Last);
+        EXPECT_TRUE(r.ended);
+        EXPECT_EQ(r.handed, Range(First, Last));
+        EXPECT_EQ(r.found, Expected());
+    }
+}
+
+TEST_F(ArpNetns, WorkerStoppedAtAnAddressHandsNothingAfterIt) {
+    std::unique_ptr<TArpProbe> probes[] = {CreateRawArpProbe(), CreateNeighArpProbe()};
+    for (auto& probe : probes) {
+        TWorkerScan r = WorkerScan(std::move(probe), First, Last, Host("198.18.0.12"));
+        EXPECT_TRUE(r.ended);
+        EXPECT_EQ(r.handed, Range(First, Host("198.18.0.12")));
+    }
+}
+
+// Kept old MACs through the read-ahead: the live host is found under its real MAC, the gone
+// one is not found.
+TEST_F(ArpNetns, NeighReadAheadReverifiesStaleEntries) {
+    ASSERT_EQ(lan_->ExecScanner("ip neigh replace 198.18.0.14 lladdr 02:00:00:00:00:99 nud stale "
+                                "dev lan0"),
+              0);
+    ASSERT_EQ(lan_->ExecScanner("ip neigh replace 198.18.0.13 lladdr 02:00:00:00:00:98 nud stale "
+                                "dev lan0"),
+              0);
+    TWorkerScan r = WorkerScan(CreateNeighArpProbe(), Host("198.18.0.12"), Host("198.18.0.15"));
+    TFoundMap expected{{Host("198.18.0.14"), Expected()[Host("198.18.0.14")]}};
+    EXPECT_EQ(r.found, expected);
+}
+
+// Who-has requests seen on the scanner's link while the worker scans .1 to .12, and the
+// neighbour entries the kernel made: none lies past the range.
+TEST_F(ArpNetns, ReadAheadNeverAsksPastTheRangeEnd) {
+    lan_->ExecScanner("ip neigh flush dev lan0");
+    TFd capture(socket(AF_PACKET, SOCK_RAW | SOCK_NONBLOCK, htons(ETH_P_ALL)));  // sees sends too
+    ASSERT_TRUE(capture.Valid());
+    const std::uint32_t last = Host("198.18.0.12");
+    WorkerScan(CreateRawArpProbe(), First, last);
+    WorkerScan(CreateNeighArpProbe(), First, last);
+    std::uint32_t highest = 0;
+    std::uint8_t frame[1600];
+    ssize_t n;
+    while ((n = recv(capture.Get(), frame, sizeof frame, 0)) > 0) {
+        auto m = ParseArpFrame(frame, static_cast<std::size_t>(n));
+        if (m && m->Op == ArpRequest && m->SenderIP == StrToIP("198.18.0.1"))
+            highest = std::max(highest, NetToHost(m->TargetIP));
+    }
+    EXPECT_EQ(highest, last);
+    EXPECT_EQ(lan_->ExecScanner("sh -c 'ip neigh show dev lan0 | grep -qE \"^198\\.18\\.0\\."
+                                "(1[3-9]|[2-9][0-9]) \"'"),
+              1);
 }
 
 }  // namespace

@@ -70,6 +70,12 @@ TEST(NeighMessage, BuildsGetForOneAddress) {
                        " 08 00 01 00 c6 12 00 0a"));
 }
 
+TEST(NeighMessage, BuildsDumpOfIPv4Table) {
+    // nlmsghdr (28 bytes, RTM_GETNEIGH, NLM_F_REQUEST | NLM_F_DUMP, seq 9), ndmsg (AF_INET).
+    EXPECT_EQ(BuildNeighDump(9), Hex("1c 00 00 00 1e 00 01 03 09 00 00 00 00 00 00 00"
+                                     " 02 00 00 00 00 00 00 00 00 00 00 00"));
+}
+
 struct DatagramCase {
     const char* name;
     std::vector<std::uint8_t> data;

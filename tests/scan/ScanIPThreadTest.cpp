@@ -27,7 +27,8 @@ class TScriptedProbe : public TArpProbe {
         std::uint32_t duringProbe = 0;
         std::function<void()> onMain;
         std::optional<std::uint32_t> blockUntilCancel;
-        std::vector<std::uint32_t> probed;  // host order, as asked
+        std::vector<std::uint32_t> probed;                              // host order, as asked
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> expected;  // ExpectRange calls
         bool destroyed = false;
     };
 
@@ -35,6 +36,9 @@ class TScriptedProbe : public TArpProbe {
         : s_(std::move(s)), d_(std::move(d)) {}
     ~TScriptedProbe() override { s_->destroyed = true; }
 
+    void ExpectRange(std::uint32_t first, std::uint32_t last) override {
+        s_->expected.emplace_back(first, last);
+    }
     bool SendArp(std::uint32_t wireIP, std::uint8_t* mac) override {
         std::uint32_t ip = NetToHost(wireIP);
         s_->probed.push_back(ip);
@@ -137,6 +141,14 @@ TEST_P(WorkerRanges, ProbeEachAddressOnceInAscendingOrder) {
     EXPECT_EQ(expected.size(), c.count);
     EXPECT_EQ(scan.script->probed, expected);
     EXPECT_EQ(scan.HandedIPs(), expected);
+    // The probe hears of exactly the range it will be asked for (and of none when empty).
+    if (expected.empty()) {
+        EXPECT_TRUE(scan.script->expected.empty());
+    } else {
+        ASSERT_EQ(scan.script->expected.size(), 1u);
+        EXPECT_EQ(scan.script->expected[0].first, expected.front());
+        EXPECT_EQ(scan.script->expected[0].second, expected.back());
+    }
     EXPECT_EQ(scan.ended, 1);
     ASSERT_FALSE(scan.events.empty());
     EXPECT_EQ(scan.events.back(), "end");

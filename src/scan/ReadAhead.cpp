@@ -1,0 +1,123 @@
+#include "ReadAhead.h"
+
+#include <algorithm>
+
+TReadAhead::TReadAhead(std::uint32_t first, std::uint32_t last, const TReadAheadRules& rules)
+    : first_(first),
+      rules_(rules),
+      slots_(std::max<std::size_t>(rules.Window, 1)),
+      total_(std::uint64_t{last} - first + 1),
+      head_(first) {
+    rules_.Tries = std::max(rules_.Tries, 1);
+    if (rules_.Budget > 0) firstSends_.assign(rules_.Budget, TClock::time_point::min());
+}
+
+bool TReadAhead::Holds(std::uint32_t ip) const {
+    return !done_ && ip >= head_ && std::uint64_t{ip} - first_ < admitted_;
+}
+
+bool TReadAhead::BudgetAllows(TClock::time_point now) const {
+    if (firstSends_.empty()) return true;
+    TClock::time_point oldest = firstSends_[firstSendAt_];
+    return oldest == TClock::time_point::min() || oldest + rules_.Period <= now;
+}
+
+void TReadAhead::Sent(TClock::time_point now, TSlot& s) {
+    if (s.tries == 0 && !firstSends_.empty()) {
+        firstSends_[firstSendAt_] = now;
+        firstSendAt_ = (firstSendAt_ + 1) % firstSends_.size();
+    }
+    ++s.tries;
+    s.due = now + rules_.RetryAfter + (s.tries >= rules_.Tries ? s.extra : TClock::duration{});
+    // Late wake-ups are made up for with a short burst, never more than 16 requests.
+    nextSend_ = std::max(nextSend_, now - 16 * rules_.Pace) + rules_.Pace;
+}
+
+void TReadAhead::Run(TClock::time_point now, const std::function<TAdmission(std::uint32_t)>& admit,
+                     const std::function<void(std::uint32_t)>& send) {
+    if (done_) return;
+    std::uint64_t headOffset = head_ - first_;
+    for (std::uint64_t off = headOffset; off < admitted_ && PaceAllows(now); ++off) {
+        auto ip = static_cast<std::uint32_t>(first_ + off);
+        TSlot& s = At(ip);
+        if (s.outcome != TOutcome::Pending || s.tries >= rules_.Tries || s.due > now) continue;
+        if (s.tries == 0 && !BudgetAllows(now)) continue;
+        send(ip);
+        Sent(now, s);
+    }
+    while (admitted_ < total_ && admitted_ - headOffset < slots_.size() && PaceAllows(now) &&
+           BudgetAllows(now)) {
+        auto ip = static_cast<std::uint32_t>(first_ + admitted_);
+        TAdmission a = admit(ip);
+        TSlot& s = At(ip);
+        s = TSlot{};
+        s.outcome = a.Outcome;
+        s.mac = a.Mac;
+        s.extra = a.ExtraWait;
+        ++admitted_;
+        if (s.outcome == TOutcome::Pending) {
+            send(ip);
+            Sent(now, s);
+        }
+    }
+}
+
+void TReadAhead::Answer(std::uint32_t ip, const TMacAddr& mac) {
+    if (!Holds(ip)) return;
+    TSlot& s = At(ip);
+    if (s.outcome != TOutcome::Pending) return;
+    s.outcome = TOutcome::Found;
+    s.mac = mac;
+}
+
+void TReadAhead::Fail(std::uint32_t ip) {
+    if (Holds(ip) && At(ip).outcome == TOutcome::Pending) At(ip).outcome = TOutcome::NotFound;
+}
+
+void TReadAhead::Resend(std::uint32_t ip) {
+    if (!Holds(ip) || At(ip).outcome != TOutcome::Pending) return;
+    TSlot& s = At(ip);
+    s.tries = 0;
+    s.extra = {};
+    s.due = {};
+}
+
+TOutcome TReadAhead::HeadOutcome(TClock::time_point now, TMacAddr* mac) const {
+    if (done_ || !Holds(head_)) return TOutcome::Pending;
+    const TSlot& s = At(head_);
+    if (s.outcome == TOutcome::Found && mac != nullptr) *mac = s.mac;
+    if (s.outcome != TOutcome::Pending) return s.outcome;
+    return s.tries >= rules_.Tries && now >= s.due ? TOutcome::NotFound : TOutcome::Pending;
+}
+
+void TReadAhead::PopHead() {
+    if (done_) return;
+    if (std::uint64_t{head_} - first_ + 1 >= total_) {
+        done_ = true;
+        return;
+    }
+    ++head_;
+}
+
+TClock::time_point TReadAhead::NextDue(TClock::time_point now) const {
+    TClock::time_point next = TClock::time_point::max();
+    if (done_) return next;
+    auto sendable = [&](TClock::time_point t, bool first) {
+        t = std::max(t, nextSend_);
+        if (first && !firstSends_.empty() && !BudgetAllows(now))
+            t = std::max(t, firstSends_[firstSendAt_] + rules_.Period);
+        return t;
+    };
+    std::uint64_t headOffset = head_ - first_;
+    for (std::uint64_t off = headOffset; off < admitted_; ++off) {
+        const TSlot& s = At(static_cast<std::uint32_t>(first_ + off));
+        if (s.outcome != TOutcome::Pending) continue;
+        if (s.tries < rules_.Tries)
+            next = std::min(next, sendable(s.due, s.tries == 0));
+        else if (off == headOffset)
+            next = std::min(next, s.due);
+    }
+    if (admitted_ < total_ && admitted_ - headOffset < slots_.size())
+        next = std::min(next, sendable(now, true));
+    return next;
+}

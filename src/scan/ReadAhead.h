@@ -1,0 +1,85 @@
+// The schedule of a probe that reads ahead: while the worker waits for address k, requests for
+// the next addresses of its range are already out. It decides which address to request when
+// (tries, pace, window, budget) and keeps each outcome until the worker takes it, strictly in
+// ascending order. Pure logic on a given clock; the back-ends do the sending and receiving.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "UTypes.h"
+
+using TClock = std::chrono::steady_clock;
+
+struct TReadAheadRules {
+    int Tries = 3;                                                 // requests per address
+    TClock::duration RetryAfter = std::chrono::milliseconds(200);  // after each request
+    TClock::duration Pace = std::chrono::microseconds(500);        // between any two requests
+    std::size_t Window = 512;  // addresses between the worker's and the newest one requested
+    // At most Budget first requests in any Period (0: no such limit).
+    std::size_t Budget = 0;
+    TClock::duration Period = std::chrono::seconds(30);
+};
+
+enum class TOutcome { Pending, Found, NotFound };
+
+// What a back-end says of an address before it is requested.
+struct TAdmission {
+    TOutcome Outcome = TOutcome::Pending;  // Found or NotFound: decided, nothing is sent
+    TMacAddr Mac{};                        // for Found
+    TClock::duration ExtraWait{};          // more patience for this address
+};
+
+class TReadAhead {
+  public:
+    // Addresses in host order; first <= last.
+    TReadAhead(std::uint32_t first, std::uint32_t last, const TReadAheadRules& rules);
+
+    bool Done() const { return done_; }
+    std::uint32_t Head() const { return head_; }  // the address the worker asks for next
+    // True when ip has been admitted and its outcome not yet taken.
+    bool Holds(std::uint32_t ip) const;
+
+    // Sends what is due at now: retries first, then new addresses as window, budget and pace
+    // allow. New addresses go through admit first; send(ip) makes one request.
+    void Run(TClock::time_point now, const std::function<TAdmission(std::uint32_t)>& admit,
+             const std::function<void(std::uint32_t)>& send);
+
+    void Answer(std::uint32_t ip, const TMacAddr& mac);  // a verified answer; others ignored
+    void Fail(std::uint32_t ip);                         // known not to answer
+    void Resend(std::uint32_t ip);                       // one more round of tries, due now
+
+    // The head's outcome as of now (NotFound once its tries are out and waited for).
+    TOutcome HeadOutcome(TClock::time_point now, TMacAddr* mac) const;
+    void PopHead();
+    // When Run or HeadOutcome may next have something new to do (without any answer).
+    TClock::time_point NextDue(TClock::time_point now) const;
+
+  private:
+    struct TSlot {
+        TOutcome outcome = TOutcome::Pending;
+        int tries = 0;
+        TClock::time_point due{};  // next request, or the end of waiting after the last
+        TClock::duration extra{};
+        TMacAddr mac{};
+    };
+    TSlot& At(std::uint32_t ip) { return slots_[(ip - first_) % slots_.size()]; }
+    const TSlot& At(std::uint32_t ip) const { return slots_[(ip - first_) % slots_.size()]; }
+    bool PaceAllows(TClock::time_point now) const { return now >= nextSend_; }
+    bool BudgetAllows(TClock::time_point now) const;
+    void Sent(TClock::time_point now, TSlot& s);
+
+    std::uint32_t first_;
+    TReadAheadRules rules_;
+    std::vector<TSlot> slots_;
+    std::uint64_t total_;  // addresses in the range
+    std::uint32_t head_;
+    std::uint64_t admitted_ = 0;  // addresses admitted so far: the next one is first_ + admitted_
+    bool done_ = false;
+    TClock::time_point nextSend_{};
+    std::vector<TClock::time_point> firstSends_;  // ring of the last Budget first requests
+    std::size_t firstSendAt_ = 0;
+};

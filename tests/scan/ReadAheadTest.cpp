@@ -1,0 +1,192 @@
+#include <gtest/gtest.h>
+
+#include <map>
+#include <vector>
+
+#include "ReadAhead.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const TClock::time_point T0 = TClock::time_point{} + 1000s;
+
+// Drives a schedule on a made-up clock, recording every request.
+struct TDriver {
+    TReadAhead ahead;
+    std::map<std::uint32_t, TAdmission> admissions;  // default: pending
+    std::vector<std::pair<std::uint32_t, TClock::duration>> sent;
+    TClock::time_point now = T0;
+
+    TDriver(std::uint32_t first, std::uint32_t last, const TReadAheadRules& r)
+        : ahead(first, last, r) {}
+    void Run() {
+        ahead.Run(
+            now,
+            [&](std::uint32_t ip) {
+                auto it = admissions.find(ip);
+                return it == admissions.end() ? TAdmission{} : it->second;
+            },
+            [&](std::uint32_t ip) { sent.emplace_back(ip, now - T0); });
+    }
+    // Advances to the schedule's next due time (at most limit later) and runs it.
+    void Step(TClock::duration limit = 10s) {
+        now = std::max(now, std::min(ahead.NextDue(now), now + limit));
+        Run();
+    }
+    // Takes the head's outcome, running the schedule until it is decided.
+    TOutcome Take(TMacAddr* mac = nullptr) {
+        for (int i = 0; i < 100000; ++i) {
+            Run();
+            TOutcome o = ahead.HeadOutcome(now, mac);
+            if (o != TOutcome::Pending) {
+                ahead.PopHead();
+                return o;
+            }
+            Step();
+        }
+        return TOutcome::Pending;
+    }
+    std::size_t SentTo(std::uint32_t ip) const {
+        std::size_t n = 0;
+        for (const auto& s : sent) n += s.first == ip;
+        return n;
+    }
+};
+
+TReadAheadRules Rules(std::size_t window = 8) {
+    TReadAheadRules r;
+    r.Tries = 3;
+    r.RetryAfter = 200ms;
+    r.Pace = 1ms;
+    r.Window = window;
+    return r;
+}
+
+TEST(ReadAhead, SilentAddressGetsItsTriesThenNotFound) {
+    TDriver d(100, 100, Rules());
+    d.Run();
+    ASSERT_EQ(d.sent.size(), 1u);
+    for (auto t : {199ms, 200ms, 399ms, 400ms, 599ms}) {
+        d.now = T0 + t;
+        d.Run();
+    }
+    ASSERT_EQ(d.SentTo(100), 3u);
+    EXPECT_EQ(d.sent[1].second, 200ms);
+    EXPECT_EQ(d.sent[2].second, 400ms);
+    EXPECT_EQ(d.ahead.HeadOutcome(d.now, nullptr), TOutcome::Pending);
+    d.now = T0 + 600ms;
+    EXPECT_EQ(d.ahead.HeadOutcome(d.now, nullptr), TOutcome::NotFound);
+}
+
+TEST(ReadAhead, AnswersCountUntilTakenAndOnlyInsideWindow) {
+    TDriver d(100, 109, Rules(4));
+    d.Run();
+    EXPECT_TRUE(d.ahead.Holds(103));
+    EXPECT_FALSE(d.ahead.Holds(104));  // beyond the window: not requested yet
+    TMacAddr a{2, 0, 0, 0, 0, 1}, b{2, 0, 0, 0, 0, 2};
+    d.ahead.Answer(104, b);  // ignored
+    d.ahead.Answer(101, a);
+    d.ahead.Fail(102);
+    d.ahead.Answer(102, b);  // after a failure: ignored
+    d.now = T0 + 5s;         // long after every try was out
+    EXPECT_EQ(d.Take(), TOutcome::NotFound);
+    TMacAddr got{};
+    EXPECT_EQ(d.Take(&got), TOutcome::Found);
+    EXPECT_EQ(got, a);
+    EXPECT_EQ(d.Take(), TOutcome::NotFound);
+    d.Run();
+    EXPECT_TRUE(d.ahead.Holds(104));
+}
+
+TEST(ReadAhead, WholeRangeInOrderNeverPastItsEnd) {
+    const std::uint32_t first = 0xFFFFFFF0u, last = 0xFFFFFFFFu;
+    TDriver d(first, last, Rules(4));
+    std::vector<std::uint32_t> taken;
+    while (!d.ahead.Done()) {
+        std::uint32_t head = d.ahead.Head();
+        if (d.Take() == TOutcome::Pending) break;
+        taken.push_back(head);
+    }
+    ASSERT_EQ(taken.size(), 16u);
+    for (std::size_t i = 0; i < taken.size(); ++i) EXPECT_EQ(taken[i], first + i);
+    for (const auto& s : d.sent) EXPECT_GE(s.first, first);  // no wrap to 0.0.0.0
+    EXPECT_EQ(d.sent.size(), 48u);
+}
+
+TEST(ReadAhead, KeepsThePace) {
+    TDriver d(1, 5000, Rules(2000));
+    while (d.now < T0 + 1s) d.Take();
+    // 1 ms apart, with at most a small burst at the start
+    std::size_t inFirstSecond = 0;
+    for (const auto& s : d.sent) inFirstSecond += s.second < 1s;
+    EXPECT_LE(inFirstSecond, 1017u);
+    EXPECT_GE(inFirstSecond, 995u);
+}
+
+TEST(ReadAhead, MakesUpForALateWakeUpWithAShortBurstOnly) {
+    TDriver d(1, 5000, Rules(2000));
+    d.Run();
+    std::size_t before = d.sent.size();
+    d.now += 3ms;  // woken 2 ms late: 3 requests are due
+    d.Run();
+    EXPECT_EQ(d.sent.size() - before, 3u);
+    before = d.sent.size();
+    d.now += 100ms;  // after a long stall no more than the burst
+    d.Run();
+    EXPECT_EQ(d.sent.size() - before, 17u);
+}
+
+TEST(ReadAhead, RequestsNoFurtherThanTheWindowAheadOfTheWorker) {
+    TDriver d(1, 5000, Rules(64));
+    for (int i = 0; i < 1000; ++i) d.Step();
+    std::uint32_t newest = 0;
+    for (const auto& s : d.sent) newest = std::max(newest, s.first);
+    EXPECT_EQ(newest, 64u);
+    EXPECT_EQ(d.sent.size(), 3u * 64);
+}
+
+TEST(ReadAhead, BudgetLimitsFirstRequestsPerPeriod) {
+    TReadAheadRules r = Rules(16);
+    r.Tries = 1;
+    r.Budget = 3;
+    r.Period = 30s;
+    TDriver d(1, 10, r);
+    d.Run();
+    d.now = T0 + 1s;
+    d.Run();
+    EXPECT_EQ(d.sent.size(), 3u);
+    d.now = T0 + 29s;
+    d.Run();
+    EXPECT_EQ(d.sent.size(), 3u);
+    d.now = T0 + 30s;
+    d.Run();
+    EXPECT_EQ(d.sent.size(), 6u);
+}
+
+TEST(ReadAhead, DecidedAdmissionsSendNothingAndExtraWaitDelaysGivingUp) {
+    TReadAheadRules r = Rules();
+    r.Tries = 1;
+    TDriver d(1, 3, r);
+    TAdmission own;
+    own.Outcome = TOutcome::Found;
+    own.Mac = {2, 0, 0, 0, 0, 9};
+    d.admissions[1] = own;
+    d.admissions[2].Outcome = TOutcome::NotFound;
+    d.admissions[3].ExtraWait = 5s;
+    d.Run();
+    EXPECT_EQ(d.sent.size(), 1u);
+    TMacAddr got{};
+    EXPECT_EQ(d.Take(&got), TOutcome::Found);
+    EXPECT_EQ(got, own.Mac);
+    EXPECT_EQ(d.Take(), TOutcome::NotFound);
+    d.now = T0 + 5s;
+    EXPECT_EQ(d.ahead.HeadOutcome(d.now, nullptr), TOutcome::Pending);
+    d.ahead.Resend(3);  // one more round, due at once, without the extra wait
+    d.Run();
+    EXPECT_EQ(d.SentTo(3), 2u);
+    d.now += 200ms;
+    EXPECT_EQ(d.ahead.HeadOutcome(d.now, nullptr), TOutcome::NotFound);
+}
+
+}  // namespace

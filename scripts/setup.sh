@@ -9,15 +9,12 @@ mode=${1:-run}
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
           fonts-wqy-zenhei iproute2)
 if [ "$mode" = test ]; then
-<<<<<<< HEAD
     # clang and its runtime libraries build the libFuzzer targets (scripts/test-hardening.sh).
-    packages+=(libgtest-dev libgmock-dev xvfb xauth libcap2-bin clang libclang-rt-14-dev)
-=======
-    packages+=(libgtest-dev libgmock-dev xvfb xauth libcap2-bin xdotool imagemagick libx11-dev)
+    packages+=(libgtest-dev libgmock-dev xvfb xauth libcap2-bin xdotool imagemagick libx11-dev
+               clang libclang-rt-14-dev)
 fi
 if [ "$mode" = windows ]; then
     packages=(cmake ninja-build g++-mingw-w64-x86-64-posix wine64 googletest)
->>>>>>> main
 fi
 
 missing=()

@@ -20,7 +20,8 @@ Configure() {  # build dir, extra cmake options...
 
 Stage "address and undefined-behaviour sanitizers: every test"
 Configure build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_SANITIZE=address,undefined
-ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:strict_string_checks=1 \
+ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1 \
+LSAN_OPTIONS=suppressions=$here/tests/sanitizer/lsan.supp:print_suppressions=0 \
 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build-asan --output-on-failure -j 2 --timeout 600
 

@@ -69,9 +69,11 @@ bool TargetIsReadOnly(const std::string& path) {
     DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
 #else
-    // Judged by the mode bits rather than access(), which says yes to root for any file.
+    // A file this user may not write stays, even where the folder would let us replace it.
+    // access() says yes to root for any file, so for root the owner's write bit decides.
     struct stat st {};
-    return stat(path.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0;
+    if (stat(path.c_str(), &st) != 0) return false;
+    return access(path.c_str(), W_OK) != 0 || (st.st_mode & S_IWUSR) == 0;
 #endif
 }
 

@@ -220,6 +220,37 @@ TEST_F(FileFaultTest, TemporaryNameTakenKeepsTheList) {
     ExpectEverythingStoredAfterwards(25);
 }
 
+// A list another user owns and only they may write, in a folder anybody may write: the save must
+// not replace it behind its owner's back. Runs as nobody in a child process; needs root.
+TEST(ReadOnlyForThisUser, ListOfAnotherUserStays) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to own a file another user then meets";
+    TTempDir dir;
+    const std::string before = "198.18.0.5|02:00:00:00:00:05\r\n";
+    dir.Write("ArpList.ini", before);
+    ASSERT_EQ(chmod(dir.File("ArpList.ini").c_str(), 0644), 0);
+    ASSERT_EQ(chmod(dir.Path().c_str(), 0777), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(10);
+        TMemoryRows rows;
+        TAddressTable table(rows);
+        table.SetDirectory(dir.Path());
+        if (table.LoadArpList() != TLoadStatus::Loaded || rows.Count() != 1) _exit(11);
+        rows.Append("198.18.0.6", "02:00:00:00:00:06");
+        _exit(table.SaveArpList() ? 12 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "10: cannot become nobody, 12: the list was replaced";
+    EXPECT_EQ(dir.Read("ArpList.ini"), before);
+    struct stat st {};
+    ASSERT_EQ(stat(dir.File("ArpList.ini").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), {}), 1);
+}
+
 // Something stands at the list's name that cannot be read as a file: the load says so, and no
 // save replaces it or the scripts (a table lacking its rows would write scripts that drop them).
 TEST(UnreadableList, NothingReplacesIt) {

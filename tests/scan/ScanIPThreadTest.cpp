@@ -167,8 +167,8 @@ TEST(Worker, HandsOffOutcomeWithStaleMacWhenNotFound) {
     TScan scan;
     TMacAddr a{0x02, 0x51, 0, 0, 0, 0x01};
     scan.script->answers[Host("198.18.0.2")] = a;
-    scan.Create(Host("198.18.0.1"), Host("198.18.0.3"));
     std::fill(MacAddr, MacAddr + 8, 0xEE);
+    scan.Create(Host("198.18.0.1"), Host("198.18.0.3"));
     ASSERT_TRUE(scan.Finish());
     ASSERT_EQ(scan.handOffs.size(), 3u);
     EXPECT_FALSE(scan.handOffs[0].found);
@@ -181,9 +181,10 @@ TEST(Worker, HandsOffOutcomeWithStaleMacWhenNotFound) {
 
 TEST(Worker, StopDuringProbeDeliversThatAddressAndNoMore) {
     TScan scan;
-    TScanIPThread* w = scan.Create(Host("198.18.0.10"), Host("198.18.0.20"));
+    TScanIPThread* w = scan.Create(Host("198.18.0.10"), Host("198.18.0.20"), true, true);
     scan.script->duringProbe = Host("198.18.0.13");
     scan.script->onMain = [w] { w->Terminate(); };
+    w->Start();
     ASSERT_TRUE(scan.Finish());
     EXPECT_EQ(scan.script->probed, Range(Host("198.18.0.10"), Host("198.18.0.13")));
     EXPECT_EQ(scan.HandedIPs(), Range(Host("198.18.0.10"), Host("198.18.0.13")));
@@ -226,7 +227,7 @@ TEST(Worker, SuspendedWorkerWaitsForStart) {
 TEST(Worker, CancelWakesBlockedProbeAndEndsWithoutEndHandler) {
     TScan scan;
     scan.script->blockUntilCancel = Host("198.18.0.3");
-    TScanIPThread* w = scan.Create(Host("198.18.0.1"), Host("198.18.0.9"));
+    TScanIPThread* w = scan.Create(Host("198.18.0.1"), Host("198.18.0.9"), true, true);
     // As the closing window does: handlers emptied, then the stop, once address 3 is probed.
     scan.script->duringProbe = Host("198.18.0.3");
     scan.script->onMain = [w] {
@@ -234,6 +235,7 @@ TEST(Worker, CancelWakesBlockedProbeAndEndsWithoutEndHandler) {
         w->OnTerminate = nullptr;
         w->Cancel();
     };
+    w->Start();
     ASSERT_TRUE(scan.dispatcher->RunUntil([&] { return scan.script->destroyed; }, 10s));
     EXPECT_EQ(scan.script->probed, Range(Host("198.18.0.1"), Host("198.18.0.3")));
     EXPECT_EQ(scan.HandedIPs(), Range(Host("198.18.0.1"), Host("198.18.0.2")));

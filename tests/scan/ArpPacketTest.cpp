@@ -128,7 +128,9 @@ TEST(ArpPacket, ArbitraryBytesAreReadWithinBounds) {
             exact[13] = i % 4 == 0 ? 0x00 : 0x06;
         }
         auto m = ParseArpFrame(exact.get(), len);
-        if (m) EXPECT_GE(len, ArpFrameSize);
+        if (m) {
+            EXPECT_GE(len, ArpFrameSize);
+        }
     }
 }
 

@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
 # Installs what is missing (Debian/Ubuntu), configures and builds into build/.
-# Usage: scripts/setup.sh run|test
+# Usage: scripts/setup.sh run|test|windows (windows: only the packages of the Windows cross-build,
+# see scripts/test-windows.sh)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 mode=${1:-run}
 
-packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
+packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
           fonts-wqy-zenhei iproute2)
 if [ "$mode" = test ]; then
-    packages+=(libgtest-dev libgmock-dev xvfb xauth libcap2-bin)
+    packages+=(libgtest-dev libgmock-dev xvfb xauth libcap2-bin xdotool imagemagick libx11-dev)
+fi
+if [ "$mode" = windows ]; then
+    packages=(cmake ninja-build g++-mingw-w64-x86-64-posix wine64 googletest)
 fi
 
 missing=()
@@ -23,6 +27,8 @@ if [ ${#missing[@]} -gt 0 ]; then
     $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
         "${missing[@]}"
 fi
+
+[ "$mode" != windows ] || exit 0
 
 tests=OFF
 [ "$mode" = test ] && tests=ON

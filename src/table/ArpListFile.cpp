@@ -6,7 +6,7 @@
 #include <windows.h>
 #endif
 
-const char* const kMakerNotice = "Copyright (C) Quorvel Network Tools";
+const char* const kMakerNotice = "(C)2026 Quorvel Software Studio";
 
 namespace {
 

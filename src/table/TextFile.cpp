@@ -89,7 +89,7 @@ bool WriteAll(std::FILE* f, const std::string& text) {
 #endif
 }
 
-bool ReplaceFile(const std::string& from, const std::string& to) {
+bool RenameOver(const std::string& from, const std::string& to) {
 #ifdef _WIN32
     return MoveFileExA(from.c_str(), to.c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
@@ -115,7 +115,7 @@ bool WriteTextLines(const std::string& path, const std::vector<std::string>& lin
 #endif
     bool ok = WriteAll(f, JoinLines(lines));
     ok = std::fclose(f) == 0 && ok;
-    if (ok) ok = ReplaceFile(temp, path);
+    if (ok) ok = RenameOver(temp, path);
     if (!ok) std::remove(temp.c_str());
     return ok;
 }

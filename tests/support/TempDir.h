@@ -1,24 +1,41 @@
 // A fresh directory under the system's temporary folder, removed with everything in it.
 #pragma once
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
+#include <stdexcept>
 #include <string>
 
 class TTempDir {
   public:
+    // create_directory is false for a name that exists already, so a name is never shared
+    // with another test running at the same time.
     TTempDir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "quorvel-test-XXXXXX").string();
-        path_ = mkdtemp(pattern.data());
+        const std::filesystem::path base = std::filesystem::temp_directory_path();
+        std::random_device seed;
+        std::mt19937_64 random(seed());
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            std::filesystem::path candidate =
+                base / ("quorvel-test-" + std::to_string(random() % 1000000000));
+            if (std::filesystem::create_directory(candidate)) {
+                path_ = candidate.string();
+                return;
+            }
+        }
+        throw std::runtime_error("no temporary directory could be made in " + base.string());
     }
+    // Write access is given back first: Windows refuses to delete a read-only file.
     ~TTempDir() {
+        namespace fs = std::filesystem;
         std::error_code ec;
-        std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                                     std::filesystem::perm_options::add, ec);
-        std::filesystem::remove_all(path_, ec);
+        fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+        for (auto it = fs::recursive_directory_iterator(path_, ec);
+             !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+        }
+        fs::remove_all(path_, ec);
     }
     TTempDir(const TTempDir&) = delete;
     TTempDir& operator=(const TTempDir&) = delete;

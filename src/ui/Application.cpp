@@ -1,0 +1,69 @@
+#include "Application.h"
+
+#include <QFont>
+#include <QMessageBox>
+#include <QPointer>
+#include <QThread>
+#include <exception>
+
+namespace {
+
+TApplication::TErrorBox& ErrorBox() {
+    static TApplication::TErrorBox box;
+    return box;
+}
+
+QString CurrentErrorText() {
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    } catch (...) {
+        return QStringLiteral("Unknown error");
+    }
+}
+
+}  // namespace
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    // The windows ask for 宋体; where it is missing, a CJK face whose digits are as narrow keeps
+    // three digits inside an address box.
+    QFont::insertSubstitutions(QStringLiteral("宋体"),
+                               {QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Zen Hei Mono"),
+                                QStringLiteral("Noto Sans Mono CJK SC")});
+}
+
+bool TApplication::notify(QObject* receiver, QEvent* event) {
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (...) {
+        HandleException();
+        return true;
+    }
+}
+
+void TApplication::HandleException() { ShowException(CurrentErrorText()); }
+
+void TApplication::ShowException(const QString& text) {
+    // A box belongs to the main thread; an error caught elsewhere is shown from there.
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app) {
+        qWarning("%s", qUtf8Printable(text));
+        return;
+    }
+    if (QThread::currentThread() != app->thread()) {
+        QMetaObject::invokeMethod(
+            app, [text] { ShowException(text); }, Qt::QueuedConnection);
+        return;
+    }
+    if (ErrorBox()) {
+        ErrorBox()(text);
+        return;
+    }
+    // Without a window manager nothing hands the focus back once the box is gone.
+    const QPointer<QWidget> active = QApplication::activeWindow();
+    QMessageBox::critical(active, QApplication::applicationDisplayName(), text);
+    if (active) active->activateWindow();
+}
+
+void TApplication::SetErrorBox(TErrorBox box) { ErrorBox() = std::move(box); }

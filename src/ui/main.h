@@ -1,0 +1,69 @@
+// The main window: the address table, the range to scan, start and stop, progress, deleting
+// rows, the About box. The program starts and ends with it.
+#pragma once
+
+#include <QWidget>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "AddressTable.h"
+#include "ArpProbe.h"
+#include "ListViewRows.h"
+
+namespace Ui {
+class QuorvelForm;
+}
+
+class TQtDispatcher;
+class TScanIPThread;
+
+// What the window takes from the system; tests put scripted ones in.
+struct TFormServices {
+    std::function<std::string()> LocalIP;                     // GetLocalIP when empty
+    std::function<std::unique_ptr<TArpProbe>()> CreateProbe;  // CreateArpProbe when empty
+};
+
+class TQuorvelForm : public QWidget {
+    Q_OBJECT
+  public:
+    explicit TQuorvelForm(TFormServices services = {}, QWidget* parent = nullptr);
+    ~TQuorvelForm() override;
+
+    TAddressTable& Table() { return table_; }
+    TListViewRows& Rows() { return rows_; }
+    Ui::QuorvelForm& Controls() { return *ui_; }
+    bool Scanning() const { return ScanThread != nullptr; }
+
+    static const char* const RangeMessage;
+    static const char* const UnreadableListMessage;
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    void FormCreate();
+    void FormDestroy();
+    void BtStartClick();
+    void BtStopClick();
+    void BtAboutClick();
+    void D1Click();
+    void ListView1ContextPopup(const QPoint& pos);
+    void ScanStep();
+    void ScanDone();
+    void ReportUnreadableList();
+    void StepProgress();
+
+    std::unique_ptr<Ui::QuorvelForm> ui_;
+    TFormServices services_;
+    TListViewRows rows_;
+    TAddressTable table_;
+    std::shared_ptr<TQtDispatcher> dispatcher_;
+    TScanIPThread* ScanThread = nullptr;
+    // The progress bar counts in units of 2^progressShift_ addresses, so that a range of 2^31
+    // addresses or more still fits its int maximum.
+    int progressShift_ = 0;
+    std::uint64_t progressDone_ = 0;
+    bool centred_ = false;
+};

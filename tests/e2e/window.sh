@@ -1,0 +1,154 @@
+#!/usr/bin/env bash
+# The program as a user runs it: in a namespace LAN (198.18.0.0/24: three hosts, one more
+# sharing host 0's MAC), on an Xvfb display, started in a folder holding a hand-edited
+# "ArpList.ini". The proposed range is scanned with Alt+S; the About box is opened with Alt+A
+# and closed with Enter; a second Alt+S meets the range message; the window is closed the way a
+# window manager's close button does it. Then the three files are checked. Screenshots go to
+# ARTIFACTS.
+#
+#   window.sh QUORVEL WM_CLOSE LAN_SH ARTIFACTS
+set -euo pipefail
+[ $# -eq 4 ] || { echo "usage: window.sh QUORVEL WM_CLOSE LAN_SH ARTIFACTS"; exit 2; }
+quorvel=$(realpath "$1") wm_close=$(realpath "$2") lan=$(realpath "$3") artifacts=$(realpath -m "$4")
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "SKIP: the end-to-end run builds network namespaces and needs root"
+    exit 77
+fi
+for tool in Xvfb xdotool import ip; do
+    command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+done
+
+prefix=qe2e$$
+ns=$prefix-s
+work=$(mktemp -d)
+xvfb="" app=""
+Cleanup() {
+    [ -z "$app" ] || kill "$app" 2>/dev/null || true
+    [ -z "$xvfb" ] || kill "$xvfb" 2>/dev/null || true
+    bash "$lan" down "$prefix" || true
+    rm -rf "$work"
+}
+trap Cleanup EXIT
+Fail() { echo "FAIL: $*"; exit 1; }
+InNs() { ip netns exec "$ns" env DISPLAY="$display" "$@"; }
+Find() { timeout 20 ip netns exec "$ns" env DISPLAY="$display" xdotool search --sync --name "$1" |
+    head -n 1; }
+Shot() { InNs import -window root "$artifacts/$1"; echo "screenshot: $artifacts/$1"; }
+WaitFor() {  # seconds, description, command...
+    local seconds=$1 what=$2
+    shift 2
+    for ((i = 0; i < seconds * 10; i++)); do
+        "$@" && return 0
+        sleep 0.1
+    done
+    Fail "timed out waiting for $what"
+}
+Holds() { grep -qF -- "$2" "$work/$1" 2>/dev/null; }
+
+mkdir -p "$artifacts"
+bash "$lan" up "$prefix" 3 --shared-mac
+# Silent addresses cost one 100 ms request each, so the /24 takes about half a minute.
+ip netns exec "$ns" sh -c 'echo 100 >/proc/sys/net/ipv4/neigh/lan0/retrans_time_ms &&
+    echo 1 >/proc/sys/net/ipv4/neigh/lan0/mcast_solicit'
+
+# The display lives in the scanner's namespace with the program (its socket is per namespace).
+ip netns exec "$ns" Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp \
+    3>"$work/display" 2>"$work/xvfb.log" &
+xvfb=$!
+WaitFor 10 "Xvfb" test -s "$work/display"
+display=:$(cat "$work/display")
+rm "$work/display"
+
+# Hand-edited: a comment, the setting in another case, blanks, a stale MAC for 198.18.0.91 and a
+# row in lower-case dash form for a host that is not there.
+printf '%s\r\n' "; our office, edited by hand" "trayicon = false" \
+    " 198.18.0.91 | 02:51:00:00:00:99" "198.18.0.250|02-51-00-00-aa-bb" >"$work/ArpList.ini"
+
+(cd "$work" && exec ip netns exec "$ns" env DISPLAY="$display" QT_QPA_PLATFORM=xcb \
+    "$quorvel" >"$work/quorvel.log" 2>&1) &
+app=$!
+window=$(Find '^Quorvel$')
+[ -n "$window" ] || { cat "$work/quorvel.log"; Fail "no main window"; }
+InNs xdotool windowfocus --sync "$window"
+sleep 0.5
+Shot main-before-scan.png
+
+InNs xdotool key alt+s
+WaitFor 20 "the first find" Holds ArpList.ini "198.18.0.10|"
+Shot main-during-scan.png
+WaitFor 60 "the last host" Holds ArpList.ini "198.18.0.172|"
+# After the last host the rest of the /24 is silent: 83 addresses of 100 ms.
+sleep 12
+Shot main-after-scan.png
+
+InNs xdotool key alt+a
+[ -n "$(Find '^关于$')" ] || Fail "no About box"
+sleep 0.5
+Shot about.png
+InNs xdotool key Return
+WaitFor 10 "the About box to close" bash -c "! ip netns exec $ns env DISPLAY=$display \
+    xdotool search --onlyvisible --name '^关于\$' >/dev/null"
+
+# The start field now reads 198.18.1.0, past the end field: the range message.
+InNs xdotool windowfocus --sync "$window"
+InNs xdotool key alt+s
+[ -n "$(Find '^提示$')" ] || Fail "no range message"
+sleep 0.5
+Shot range-message.png
+InNs xdotool key Return
+sleep 0.5
+
+started=$(date +%s%N)
+InNs "$wm_close" "$window"
+WaitFor 5 "the program to end" bash -c "! kill -0 $app 2>/dev/null"
+wait "$app" || Fail "the program exited with status $?"
+app=""
+echo "closed in $((($(date +%s%N) - started) / 1000000)) ms"
+
+# Started again in the same folder and closed during a scan while a probe waits: the silent
+# 198.18.0.2 now costs three seconds, and the program must still end within one.
+cp "$work/ArpList.ini" "$work/ArpList.before"
+ip netns exec "$ns" sh -c 'echo 3000 >/proc/sys/net/ipv4/neigh/lan0/retrans_time_ms'
+(cd "$work" && exec ip netns exec "$ns" env DISPLAY="$display" QT_QPA_PLATFORM=xcb \
+    "$quorvel" >"$work/quorvel2.log" 2>&1) &
+app=$!
+window=$(Find '^Quorvel$')
+[ -n "$window" ] || Fail "no main window the second time"
+InNs xdotool windowfocus --sync "$window"
+InNs xdotool key alt+s
+sleep 1.5
+started=$(date +%s%N)
+InNs "$wm_close" "$window"
+WaitFor 5 "the program to end during a scan" bash -c "! kill -0 $app 2>/dev/null"
+wait "$app" || { cat "$work/quorvel2.log"; Fail "the program exited with status $? during a scan"; }
+app=""
+took=$((($(date +%s%N) - started) / 1000000))
+echo "closed during a scan, a probe waiting, in $took ms"
+[ "$took" -lt 1000 ] || Fail "closing during a scan took $took ms"
+! grep -Eiq 'terminate called|abort|destroyed while|segmentation|exception' "$work/quorvel2.log" ||
+    { cat "$work/quorvel2.log"; Fail "the program complained at closing"; }
+cmp -s "$work/ArpList.ini" "$work/ArpList.before" || Fail "ArpList.ini changed by the closed scan"
+
+# The files, byte for byte where the content is fixed.
+expected_rows=$(printf '%s\r\n' "TrayIcon=False" \
+    "198.18.0.1|02:51:FF:00:00:01" "198.18.0.10|02:51:00:00:00:01" \
+    "198.18.0.11|02:51:00:00:00:01" "198.18.0.91|02:51:00:00:00:02" \
+    "198.18.0.172|02:51:00:00:00:03" "198.18.0.250|02-51-00-00-aa-bb" | od -c)
+head -c 22 "$work/ArpList.ini" | grep -qx ';Generated by Quorvel.' || Fail "list header"
+[ "$(tail -n +2 "$work/ArpList.ini" | od -c)" = "$expected_rows" ] || {
+    cat -A "$work/ArpList.ini"
+    Fail "ArpList.ini rows"
+}
+for line in "@ECHO OFF" "arp -s 198.18.0.1 02-51-FF-00-00-01" "arp -s 198.18.0.11 02-51-00-00-00-01" \
+    "arp -s 198.18.0.250 02-51-00-00-AA-BB"; do
+    grep -qxF "$line"$'\r' "$work/BindArp.bat" || Fail "BindArp.bat lacks: $line"
+done
+for line in "echo scope 198.18.0.0>>netsh.txt" \
+    "echo add reservedip 198.18.0.91 025100000002>>netsh.txt" \
+    "echo add reservedip 198.18.0.250 02510000AABB>>netsh.txt" "del netsh.txt" "pause"; do
+    grep -qxF "$line"$'\r' "$work/BindDhcp.bat" || Fail "BindDhcp.bat lacks: $line"
+done
+[ "$(grep -c '^arp -s ' "$work/BindArp.bat")" = 6 ] || Fail "BindArp.bat row count"
+cp "$work/ArpList.ini" "$work/BindArp.bat" "$work/BindDhcp.bat" "$artifacts/"
+echo "end-to-end run: every check passed"

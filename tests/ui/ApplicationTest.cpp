@@ -1,0 +1,141 @@
+// Errors escaping event handlers end in one message box and the program goes on.
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSemaphore>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+#include <stdexcept>
+
+#include "Application.h"
+#include "UTypes.h"
+
+namespace {
+
+const QEvent::Type kThrowEvent = QEvent::Type(QEvent::User + 1);
+
+// Throws what it was given from its event handler.
+class TThrowingObject : public QObject {
+  public:
+    enum TKind { Convert, Foreign };
+    explicit TThrowingObject(TKind kind) : FKind(kind) {}
+    int Handled = 0;
+
+  protected:
+    bool event(QEvent* e) override {
+        if (e->type() != kThrowEvent) return QObject::event(e);
+        ++Handled;
+        if (FKind == Convert) throw EConvertError("abc");
+        throw 42;
+    }
+
+  private:
+    TKind FKind;
+};
+
+class TThrowingWidget : public QWidget {
+  protected:
+    bool event(QEvent* e) override {
+        if (e->type() == kThrowEvent) StrToInt("x y");
+        return QWidget::event(e);
+    }
+};
+
+// Records every report and the thread it was shown on.
+class ApplicationTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        TApplication::SetErrorBox([this](const QString& text) {
+            Errors << text;
+            Threads << QThread::currentThread();
+        });
+    }
+    void TearDown() override { TApplication::SetErrorBox({}); }
+
+    QStringList Errors;
+    QList<QThread*> Threads;
+};
+
+TEST_F(ApplicationTest, ErrorFromAnEventHandlerIsReportedAndTheEventCountsAsHandled) {
+    TThrowingObject object(TThrowingObject::Convert);
+    QEvent event(kThrowEvent);
+    EXPECT_TRUE(QCoreApplication::sendEvent(&object, &event));
+    EXPECT_EQ(Errors, QStringList{"'abc' is not a valid integer value"});
+}
+
+TEST_F(ApplicationTest, EventLoopGoesOnAfterAnError) {
+    TThrowingObject object(TThrowingObject::Convert);
+    QCoreApplication::postEvent(&object, new QEvent(kThrowEvent));
+    QCoreApplication::postEvent(&object, new QEvent(kThrowEvent));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(object.Handled, 2);
+    EXPECT_EQ(Errors.size(), 2);
+}
+
+TEST_F(ApplicationTest, ErrorFromAWidgetsHandlerIsReported) {
+    TThrowingWidget widget;
+    widget.show();
+    QCoreApplication::postEvent(&widget, new QEvent(kThrowEvent));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Errors, QStringList{"'x y' is not a valid integer value"});
+    EXPECT_TRUE(widget.isVisible());
+}
+
+TEST_F(ApplicationTest, ErrorsWithoutATextGetAGenericOne) {
+    TThrowingObject object(TThrowingObject::Foreign);
+    QEvent event(kThrowEvent);
+    QCoreApplication::sendEvent(&object, &event);
+    EXPECT_EQ(Errors, QStringList{"Unknown error"});
+}
+
+TEST_F(ApplicationTest, GuardedHandlerReportsInsteadOfThrowing) {
+    bool after = false;
+    Guarded([] { throw std::runtime_error("disk full"); });
+    after = true;
+    EXPECT_TRUE(after);
+    EXPECT_EQ(Errors, QStringList{"disk full"});
+}
+
+TEST_F(ApplicationTest, ErrorOnAnotherThreadIsShownOnTheMainThread) {
+    QThread worker;
+    worker.start();
+    TThrowingObject object(TThrowingObject::Convert);
+    object.moveToThread(&worker);
+    QCoreApplication::postEvent(&object, new QEvent(kThrowEvent));
+    EXPECT_TRUE(QTest::qWaitFor([this] { return !Errors.isEmpty(); }, 5000));
+    QThread* main = QThread::currentThread();
+    QMetaObject::invokeMethod(
+        &object, [&] { object.moveToThread(main); }, Qt::BlockingQueuedConnection);
+    worker.quit();
+    worker.wait();
+    ASSERT_EQ(Threads.size(), 1);
+    EXPECT_EQ(Threads[0], main);
+}
+
+TEST(ApplicationMessageBox, ShowsTheErrorTextAndWaitsForOk) {
+    QString shownText;
+    QMessageBox::Icon shownIcon = QMessageBox::NoIcon;
+    // Answers the box from inside its own event loop.
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return;
+        shownText = box->text();
+        shownIcon = box->icon();
+        box->button(QMessageBox::Ok)->click();
+    });
+    closer.start(10);
+
+    TThrowingObject object(TThrowingObject::Convert);
+    QEvent event(kThrowEvent);
+    QCoreApplication::sendEvent(&object, &event);
+
+    EXPECT_EQ(shownText, "'abc' is not a valid integer value");
+    EXPECT_EQ(shownIcon, QMessageBox::Critical);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,429 @@
+// The main window driven offscreen with a scripted link: the proposed range, scans that find
+// and update rows and rewrite the files, stop and resume, the range message, deleting rows,
+// closing during a scan, a scan served behind the About box, an unreadable list, huge ranges.
+#include <QContextMenuEvent>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "About.h"
+#include "IPMACEdit.h"
+#include "ScriptedLan.h"
+#include "WindowTests.h"
+#include "main.h"
+#include "ui_main.h"
+
+namespace {
+
+std::uint32_t H(const char* ip) { return NetToHost(StrToIP(ip)); }
+TMacAddr M(std::uint8_t last) { return {0x00, 0x1A, 0x2B, 0x3C, 0x4D, last}; }
+
+QByteArray ReadFile(const QString& name) {
+    QFile f(name);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void WriteFile(const QString& name, const QByteArray& bytes) {
+    QFile f(name);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(f.write(bytes), bytes.size());
+}
+
+QStringList Ips(TListViewRows& rows) {
+    QStringList ips;
+    for (int i = 0; i < rows.Count(); ++i) ips << QString::fromStdString(rows.Row(i).IP);
+    return ips;
+}
+
+QStringList Remarks(TListViewRows& rows) {
+    QStringList remarks;
+    for (int i = 0; i < rows.Count(); ++i) remarks << QString::fromStdString(rows.Row(i).Remark);
+    return remarks;
+}
+
+std::vector<std::uint32_t> Range(const char* first, const char* last) {
+    std::vector<std::uint32_t> all;
+    for (std::uint32_t ip = H(first); ip <= H(last); ++ip) all.push_back(ip);
+    return all;
+}
+
+}  // namespace
+
+class TMainFormTest : public QObject {
+    Q_OBJECT
+
+  private:
+    std::unique_ptr<QTemporaryDir> dir_;
+    QString oldDir_;
+    std::shared_ptr<TScriptedLan> lan_;
+    std::unique_ptr<TQuorvelForm> form_;
+
+    Ui::QuorvelForm& Ui() { return form_->Controls(); }
+
+    void MakeForm(const std::string& localIP = "192.168.1.20") {
+        TFormServices services;
+        services.LocalIP = [localIP] { return localIP; };
+        services.CreateProbe = MakeProbeFactory(lan_);
+        form_ = std::make_unique<TQuorvelForm>(services);
+        form_->show();
+    }
+
+    void SetRange(const char* first, const char* last) {
+        Ui().IPEdit1->SetText(QString::fromLatin1(first));
+        Ui().IPEdit2->SetText(QString::fromLatin1(last));
+    }
+
+    void WaitIdle() { QTRY_VERIFY_WITH_TIMEOUT(!form_->Scanning(), 20000); }
+
+    void VerifyIdle() {
+        QVERIFY(!form_->Scanning());
+        QVERIFY(Ui().BtStart->isEnabled());
+        QVERIFY(!Ui().BtStop->isEnabled());
+        QCOMPARE(Ui().ProgressBar1->value(), 0);
+    }
+
+  private slots:
+    void init() {
+        dir_ = std::make_unique<QTemporaryDir>();
+        QVERIFY(dir_->isValid());
+        oldDir_ = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(dir_->path()));
+        lan_ = std::make_shared<TScriptedLan>();
+    }
+
+    void cleanup() {
+        form_.reset();
+        // Every worker has freed itself (with its probe) before the next case starts.
+        QTRY_COMPARE_WITH_TIMEOUT(lan_->ProbesAlive(), 0, 10000);
+        QDir::setCurrent(oldDir_);
+        dir_.reset();
+    }
+
+    void proposedRange_data() {
+        QTest::addColumn<QString>("localIP");
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<QString>("end");
+        QTest::newRow("local /24 from .1 to .255") << "192.168.1.20"
+                                                   << "192.168.1.1"
+                                                   << "192.168.1.255";
+        QTest::newRow("other network") << "10.1.2.3"
+                                       << "10.1.2.1"
+                                       << "10.1.2.255";
+        QTest::newRow("no local address") << ""
+                                          << "0.0.0.0"
+                                          << "0.0.0.0";
+        QTest::newRow("unusable local text") << "fe80::1"
+                                             << "0.0.0.0"
+                                             << "0.0.0.0";
+    }
+    void proposedRange() {
+        QFETCH(QString, localIP);
+        QFETCH(QString, start);
+        QFETCH(QString, end);
+        WriteFile("ArpList.ini", "192.168.1.9|00:1A:2B:3C:4D:09\r\n10.0.0.1|00:1A:2B:3C:4D:01\r\n");
+        ShowTrayIcon = false;
+        MakeForm(localIP.toStdString());
+        QCOMPARE(Ui().IPEdit1->Text(), start);
+        QCOMPARE(Ui().IPEdit2->Text(), end);
+        // The list is loaded (and sorted) whatever the local address gave.
+        QCOMPARE(Ips(form_->Rows()), QStringList({"10.0.0.1", "192.168.1.9"}));
+        QVERIFY(ShowTrayIcon);
+        VerifyIdle();
+    }
+
+    void tabOrder() {
+        MakeForm();
+        form_->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+        Ui().ListView1->setFocus();
+        QStringList visited;
+        for (int i = 0; i < 11; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QWidget* w = QApplication::focusWidget();
+            while (w != nullptr && w->objectName().isEmpty()) w = w->parentWidget();
+            QWidget* field = w;
+            while (field != nullptr && qobject_cast<TIPEdit*>(field) == nullptr) {
+                field = field->parentWidget();
+            }
+            visited << (field != nullptr ? field->objectName() : w->objectName());
+        }
+        // Four octet boxes per field; the stop button is disabled while idle.
+        QCOMPARE(visited,
+                 QStringList({"IPEdit1", "IPEdit1", "IPEdit1", "IPEdit1", "IPEdit2", "IPEdit2",
+                              "IPEdit2", "IPEdit2", "BtStart", "BtAbout", "ListView1"}));
+    }
+
+    void scanFindsUpdatesAndResorts() {
+        WriteFile(
+            "ArpList.ini",
+            ";by hand\r\n192.168.1.10|00:1A:2B:3C:4D:10\r\n192.168.1.9|00:1A:2B:3C:4D:99\r\n");
+        lan_->Answer(H("192.168.1.7"), M(0x07));
+        lan_->Answer(H("192.168.1.9"), M(0x09));
+        // What the files hold when each address is probed: the finds before it are saved.
+        std::map<std::uint32_t, QByteArray> list, arp, dhcp;
+        std::mutex m;
+        lan_->OnProbe([&](std::uint32_t ip) {
+            std::lock_guard lock(m);
+            list[ip] = ReadFile("ArpList.ini");
+            arp[ip] = ReadFile("BindArp.bat");
+            dhcp[ip] = ReadFile("BindDhcp.bat");
+        });
+        MakeForm("192.168.1.20");
+        SetRange("192.168.1.7", "192.168.1.10");
+        form_->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+        // Alt+S presses the start button (a mnemonic press is a short animated click).
+        QTest::keyClick(form_.get(), Qt::Key_S, Qt::AltModifier);
+        QTRY_VERIFY(!lan_->Probed().empty());
+        WaitIdle();
+        QCOMPARE(Ui().ProgressBar1->maximum(), 4);
+
+        QCOMPARE(lan_->Probed(), Range("192.168.1.7", "192.168.1.10"));
+        QCOMPARE(Ips(form_->Rows()), QStringList({"192.168.1.7", "192.168.1.9", "192.168.1.10"}));
+        QCOMPARE(form_->Rows().Row(1).MAC, "00:1A:2B:3C:4D:09");
+        QCOMPARE(Ui().IPEdit1->Text(), "192.168.1.11");
+        QCOMPARE(Ui().IPEdit2->Text(), "192.168.1.10");
+        VerifyIdle();
+
+        std::lock_guard lock(m);
+        QVERIFY(!list[H("192.168.1.7")].contains("192.168.1.7|"));
+        QVERIFY(arp[H("192.168.1.7")].isEmpty());
+        QVERIFY(list[H("192.168.1.8")].contains("\r\n192.168.1.7|00:1A:2B:3C:4D:07\r\n"));
+        QVERIFY(arp[H("192.168.1.8")].contains("\r\narp -s 192.168.1.7 00-1A-2B-3C-4D-07\r\n"));
+        QVERIFY(dhcp[H("192.168.1.8")].contains(
+            "\r\necho add reservedip 192.168.1.7 001A2B3C4D07>>netsh.txt\r\n"));
+        QVERIFY(dhcp[H("192.168.1.8")].contains("\r\necho scope 192.168.1.0>>netsh.txt\r\n"));
+        QVERIFY(list[H("192.168.1.10")].contains("\r\n192.168.1.9|00:1A:2B:3C:4D:09\r\n"));
+        QVERIFY(ReadFile("ArpList.ini")
+                    .endsWith("\r\n192.168.1.7|00:1A:2B:3C:4D:07\r\n"
+                              "192.168.1.9|00:1A:2B:3C:4D:09\r\n"
+                              "192.168.1.10|00:1A:2B:3C:4D:10\r\n"));
+    }
+
+    void rangeMessage_data() {
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("last");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("end below start") << "192.168.1.10"
+                                         << "192.168.1.9" << true;
+        QTest::newRow("end below start in an earlier octet") << "10.0.1.0"
+                                                             << "10.0.0.255" << true;
+        QTest::newRow("start equals end") << "192.168.1.9"
+                                          << "192.168.1.9" << false;
+    }
+    void rangeMessage() {
+        QFETCH(QString, first);
+        QFETCH(QString, last);
+        QFETCH(bool, refused);
+        MakeForm();
+        SetRange(first.toLatin1().constData(), last.toLatin1().constData());
+        TBoxCatcher boxes;
+        QTest::mouseClick(Ui().BtStart, Qt::LeftButton);
+        WaitIdle();
+        if (refused) {
+            QCOMPARE(boxes.Texts, QStringList{TQuorvelForm::RangeMessage});
+            QCOMPARE(boxes.Titles, QStringList{"提示"});
+            QCOMPARE(boxes.Icons.at(0), QMessageBox::Information);
+            QVERIFY(lan_->Probed().empty());
+            QCOMPARE(Ui().IPEdit1->Text(), first);
+        } else {
+            QVERIFY(boxes.Texts.isEmpty());
+            QCOMPARE(lan_->Probed(), std::vector<std::uint32_t>{H(first.toLatin1().constData())});
+            QCOMPARE(Ui().ProgressBar1->maximum(), 1);
+        }
+        VerifyIdle();
+    }
+
+    void stopAndResume() {
+        MakeForm();
+        SetRange("192.168.1.1", "192.168.1.10");
+        lan_->BlockAt(H("192.168.1.4"));
+        QTest::mouseClick(Ui().BtStart, Qt::LeftButton);
+        QTRY_VERIFY(lan_->Blocked());
+        QTest::mouseClick(Ui().BtStop, Qt::LeftButton);
+        // The buttons change only once the worker has ended.
+        QVERIFY(!Ui().BtStart->isEnabled());
+        QVERIFY(Ui().BtStop->isEnabled());
+        lan_->Release();
+        WaitIdle();
+        QCOMPARE(lan_->Probed(), Range("192.168.1.1", "192.168.1.4"));
+        QCOMPARE(Ui().IPEdit1->Text(), "192.168.1.5");
+        VerifyIdle();
+
+        // Resumed from the start field; editing the end field meanwhile does not move the end.
+        lan_->BlockAt(H("192.168.1.6"));
+        QTest::mouseClick(Ui().BtStart, Qt::LeftButton);
+        QTRY_VERIFY(lan_->Blocked());
+        Ui().IPEdit2->SetText("192.168.1.5");
+        lan_->Release();
+        WaitIdle();
+        QCOMPARE(lan_->Probed(), Range("192.168.1.1", "192.168.1.10"));
+        QCOMPARE(Ui().IPEdit1->Text(), "192.168.1.11");
+        VerifyIdle();
+    }
+
+    void completeNetworkThenRangeMessage() {
+        MakeForm("192.168.1.20");
+        QTest::mouseClick(Ui().BtStart, Qt::LeftButton);
+        WaitIdle();
+        QCOMPARE(lan_->Probed(), Range("192.168.1.1", "192.168.1.255"));
+        QCOMPARE(Ui().IPEdit1->Text(), "192.168.2.0");
+        TBoxCatcher boxes;
+        QTest::mouseClick(Ui().BtStart, Qt::LeftButton);
+        QCOMPARE(boxes.Texts, QStringList{TQuorvelForm::RangeMessage});
+        QCOMPARE(lan_->Probed().size(), 255u);
+        VerifyIdle();
+    }
+
+    void deleteRows_data() {
+        QTest::addColumn<QList<int>>("selected");
+        QTest::addColumn<QStringList>("ips");
+        QTest::addColumn<QStringList>("remarks");
+        QTest::newRow("none selected")
+            << QList<int>{} << QStringList{"10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.4"}
+            << QStringList{"?", "", "?", ""};
+        QTest::newRow("one of a duplicate pair clears the other's mark")
+            << QList<int>{2} << QStringList{"10.0.0.1", "10.0.0.2", "10.0.0.4"}
+            << QStringList{"", "", ""};
+        QTest::newRow("rows apart")
+            << QList<int>{0, 3} << QStringList{"10.0.0.2", "10.0.0.3"} << QStringList{"", ""};
+        QTest::newRow("all") << QList<int>{0, 1, 2, 3} << QStringList{} << QStringList{};
+    }
+    void deleteRows() {
+        QFETCH(QList<int>, selected);
+        QFETCH(QStringList, ips);
+        QFETCH(QStringList, remarks);
+        WriteFile("ArpList.ini",
+                  "10.0.0.1|00:00:00:00:00:0A\r\n10.0.0.2|00:00:00:00:00:0B\r\n"
+                  "10.0.0.3|00:00:00:00:00:0A\r\n10.0.0.4|00:00:00:00:00:0C\r\n");
+        MakeForm();
+        QTableView* view = Ui().ListView1;
+        for (int row : selected) {
+            view->selectionModel()->select(view->model()->index(row, 0),
+                                           QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        }
+        QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(10, 10),
+                                  view->viewport()->mapToGlobal(QPoint(10, 10)));
+        QApplication::sendEvent(view->viewport(), &menuKey);
+        QTRY_VERIFY(Ui().PopupMenu1->isVisible());
+        QTest::keyClick(Ui().PopupMenu1, Qt::Key_D);
+        QTRY_VERIFY(!Ui().PopupMenu1->isVisible());
+
+        QCOMPARE(Ips(form_->Rows()), ips);
+        QCOMPARE(Remarks(form_->Rows()), remarks);
+        // All three files are written, even when nothing was deleted.
+        QByteArray list = ReadFile("ArpList.ini");
+        QVERIFY(list.startsWith(";Generated by Quorvel."));
+        QCOMPARE(list.count("|"), ips.size());
+        QVERIFY(QFile::exists("BindArp.bat"));
+        QVERIFY(QFile::exists("BindDhcp.bat"));
+    }
+
+    void closeDuringScan_data() {
+        QTest::addColumn<bool>("blocked");
+        QTest::newRow("probe blocked, answering late") << true;
+        QTest::newRow("hand-off waiting for the window") << false;
+    }
+    void closeDuringScan() {
+        QFETCH(bool, blocked);
+        const QByteArray stored = "10.0.0.1|00:00:00:00:00:0A\r\n";
+        WriteFile("ArpList.ini", stored);
+        lan_->Answer(H("192.168.1.1"), M(0x01));
+        if (blocked) lan_->BlockAt(H("192.168.1.1"));
+        MakeForm();
+        QTest::mouseClick(Ui().BtStart, Qt::LeftButton);
+        if (blocked) QTRY_VERIFY(lan_->Blocked());
+        form_.reset();
+        if (blocked) QVERIFY(lan_->Cancelled());
+        // The worker ends and frees itself; the find never reaches the files.
+        QTRY_COMPARE_WITH_TIMEOUT(lan_->ProbesAlive(), 0, 10000);
+        QVERIFY(lan_->Probed().size() <= 1u);
+        QCOMPARE(ReadFile("ArpList.ini"), stored);
+        QVERIFY(!QFile::exists("BindArp.bat"));
+    }
+
+    void scanGoesOnBehindAboutBox() {
+        lan_->Answer(H("192.168.1.1"), M(0x01));
+        lan_->Answer(H("192.168.1.5"), M(0x05));
+        lan_->BlockAt(H("192.168.1.2"));
+        MakeForm();
+        SetRange("192.168.1.1", "192.168.1.5");
+        QTest::mouseClick(Ui().BtStart, Qt::LeftButton);
+        QTRY_VERIFY(lan_->Blocked());
+        bool servedBehindBox = false;
+        QTimer poll;
+        int ticks = 0;
+        connect(&poll, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<TAboutBox*>(QApplication::activeModalWidget());
+            if (box == nullptr) return;
+            lan_->Release();
+            if (!form_->Scanning() && form_->Rows().Count() == 2) servedBehindBox = true;
+            if (servedBehindBox || ++ticks > 2000) box->accept();
+        });
+        poll.start(5);
+        QTest::mouseClick(Ui().BtAbout, Qt::LeftButton);
+        QVERIFY(servedBehindBox);
+        VerifyIdle();
+    }
+
+    void unreadableListIsReportedAndKept() {
+        QVERIFY(QDir().mkdir("ArpList.ini"));
+        lan_->Answer(H("192.168.1.1"), M(0x01));
+        TBoxCatcher boxes;
+        MakeForm();
+        QTRY_COMPARE(boxes.Texts, QStringList{TQuorvelForm::UnreadableListMessage});
+        QCOMPARE(boxes.Icons.at(0), QMessageBox::Warning);
+        SetRange("192.168.1.1", "192.168.1.1");
+        QTest::mouseClick(Ui().BtStart, Qt::LeftButton);
+        WaitIdle();
+        QCOMPARE(form_->Rows().Count(), 1);
+        QVERIFY(QFileInfo("ArpList.ini").isDir());
+        QVERIFY(!QFile::exists("BindArp.bat"));
+    }
+
+    void hugeRangeScaledProgress_data() {
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("last");
+        QTest::addColumn<int>("maximum");
+        QTest::addColumn<int>("afterFour");  // the bar after four addresses
+        QTest::newRow("2^31 - 1 addresses fit unscaled") << "0.0.0.1"
+                                                         << "127.255.255.255" << 0x7FFFFFFF << 4;
+        QTest::newRow("2^31 addresses") << "0.0.0.0"
+                                        << "127.255.255.255" << (1 << 30) << 2;
+        QTest::newRow("0.0.0.0 to 200.0.0.0") << "0.0.0.0"
+                                              << "200.0.0.0" << 1677721600 << 2;
+        QTest::newRow("the whole space") << "0.0.0.0"
+                                         << "255.255.255.255" << (1 << 30) << 1;
+    }
+    void hugeRangeScaledProgress() {
+        QFETCH(QString, first);
+        QFETCH(QString, last);
+        QFETCH(int, maximum);
+        QFETCH(int, afterFour);
+        MakeForm();
+        SetRange(first.toLatin1().constData(), last.toLatin1().constData());
+        lan_->BlockAt(H(first.toLatin1().constData()) + 4);
+        QTest::mouseClick(Ui().BtStart, Qt::LeftButton);
+        QTRY_VERIFY(lan_->Blocked());
+        QCOMPARE(Ui().ProgressBar1->maximum(), maximum);
+        QCOMPARE(Ui().ProgressBar1->value(), afterFour);
+        QTest::mouseClick(Ui().BtStop, Qt::LeftButton);
+        lan_->Release();
+        WaitIdle();
+        QCOMPARE(lan_->Probed().size(), 5u);
+        VerifyIdle();
+    }
+};
+
+int RunMainFormTests(int argc, char** argv) {
+    TMainFormTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "MainFormTest.moc"

@@ -230,6 +230,49 @@ TEST_F(ArpNetns, WorkerStoppedAtAnAddressHandsNothingAfterIt) {
     }
 }
 
+// Passes everything to a real probe and tells when it is gone (with the worker that owned it).
+class TProbeSpy : public TArpProbe {
+  public:
+    TProbeSpy(std::unique_ptr<TArpProbe> real, bool* gone) : real_(std::move(real)), gone_(gone) {}
+    ~TProbeSpy() override { *gone_ = true; }
+    bool SendArp(std::uint32_t wireIP, std::uint8_t* mac) override {
+        return real_->SendArp(wireIP, mac);
+    }
+    void ExpectRange(std::uint32_t first, std::uint32_t last) override {
+        real_->ExpectRange(first, last);
+    }
+    void Cancel() override { real_->Cancel(); }
+
+  private:
+    std::unique_ptr<TArpProbe> real_;
+    bool* gone_;
+};
+
+// As the closing window does: handlers emptied, then Cancel; the worker ends and frees itself
+// without probing the rest of the range.
+TEST_F(ArpNetns, CancelEndsReadAheadScan) {
+    std::unique_ptr<TArpProbe> probes[] = {CreateRawArpProbe(), CreateNeighArpProbe()};
+    for (auto& probe : probes) {
+        auto dispatcher = std::make_shared<TQueueDispatcher>();
+        bool gone = false;
+        std::uint32_t lastHanded = 0;
+        auto* w = new TScanIPThread(
+            First, Last, true, std::make_unique<TProbeSpy>(std::move(probe), &gone), dispatcher);
+        w->OnScan = [&] {
+            lastHanded = CurrentIP;
+            if (CurrentIP != Host("198.18.0.3")) return;
+            dispatcher->Queue([&] {  // next on the main thread, while .4 is being probed
+                w->OnScan = nullptr;
+                w->OnTerminate = nullptr;
+                w->Cancel();
+            });
+        };
+        w->Start();
+        ASSERT_TRUE(dispatcher->RunUntil([&] { return gone; }, std::chrono::seconds(30)));
+        EXPECT_EQ(lastHanded, Host("198.18.0.3"));
+    }
+}
+
 // Kept old MACs through the read-ahead: the live host is found under its real MAC, the gone
 // one is not found.
 TEST_F(ArpNetns, NeighReadAheadReverifiesStaleEntries) {

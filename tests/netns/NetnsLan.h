@@ -4,12 +4,15 @@
 
 #include <fcntl.h>
 #include <sched.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -25,14 +28,16 @@ struct TLanHost {
 class TNetnsLan {
   public:
     // options as lan.sh takes them, e.g. "--shared-mac" or "--bits 16 --span 1024". The
-    // process id is added to the prefix, so that test programs of several build trees running
-    // at the same time never share (or tear down) each other's LAN.
+    // namespaces are named PREFIX.PID-...: test programs of several build trees running at the
+    // same time never share (or tear down) each other's LAN, and the LANs of killed ones are
+    // removed by the next run.
     TNetnsLan(const std::string& prefix, int hosts, const std::string& options = "")
-        : prefix_(prefix + std::to_string(getpid())) {
+        : prefix_(prefix + "." + std::to_string(getpid())) {
         if (geteuid() != 0) {
             error_ = "needs root to build network namespaces";
             return;
         }
+        SweepDead(prefix);
         std::string cmd = std::string(QUORVEL_LAN_SH) + " up " + prefix_ + " " +
                           std::to_string(hosts) + " " + options + " 2>&1";
         std::FILE* out = popen(cmd.c_str(), "r");
@@ -72,6 +77,21 @@ class TNetnsLan {
     std::vector<std::uint32_t> Silent;  // host order
 
   private:
+    // Removes the LANs that test programs of this prefix left behind when they were killed.
+    static void SweepDead(const std::string& prefix) {
+        std::error_code ec;
+        for (const auto& e : std::filesystem::directory_iterator("/run/netns", ec)) {
+            std::string name = e.path().filename().string();
+            if (name.compare(0, prefix.size() + 1, prefix + ".") != 0) continue;
+            std::size_t dash = name.find('-', prefix.size());
+            std::string pid = name.substr(prefix.size() + 1, dash - prefix.size() - 1);
+            if (dash == std::string::npos || pid.empty() ||
+                pid.find_first_not_of("0123456789") != std::string::npos)
+                continue;
+            if (kill(static_cast<pid_t>(std::stol(pid)), 0) != 0 && errno == ESRCH)
+                Run(std::string(QUORVEL_LAN_SH) + " down " + prefix + "." + pid);
+        }
+    }
     static int Run(const std::string& command) {
         int status = std::system(command.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;

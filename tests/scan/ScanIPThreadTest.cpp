@@ -167,8 +167,8 @@ TEST(Worker, HandsOffOutcomeWithStaleMacWhenNotFound) {
     TScan scan;
     TMacAddr a{0x02, 0x51, 0, 0, 0, 0x01};
     scan.script->answers[Host("198.18.0.2")] = a;
-    scan.Create(Host("198.18.0.1"), Host("198.18.0.3"));
     std::fill(MacAddr, MacAddr + 8, 0xEE);
+    scan.Create(Host("198.18.0.1"), Host("198.18.0.3"));
     ASSERT_TRUE(scan.Finish());
     ASSERT_EQ(scan.handOffs.size(), 3u);
     EXPECT_FALSE(scan.handOffs[0].found);
@@ -181,7 +181,6 @@ TEST(Worker, HandsOffOutcomeWithStaleMacWhenNotFound) {
 
 TEST(Worker, StopDuringProbeDeliversThatAddressAndNoMore) {
     TScan scan;
-    // Created suspended: the worker thread reads the script, so it is complete before the start.
     TScanIPThread* w = scan.Create(Host("198.18.0.10"), Host("198.18.0.20"), true, true);
     scan.script->duringProbe = Host("198.18.0.13");
     scan.script->onMain = [w] { w->Terminate(); };

@@ -4,8 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
+#include <string>
 
 #ifdef _WIN32
 #include <io.h>
@@ -53,12 +52,19 @@ TReadStatus ReadTextLines(const std::string& path, std::vector<std::string>& lin
         return errno == ENOENT ? TReadStatus::Missing : TReadStatus::Failed;
     }
     if ((st.st_mode & S_IFMT) != S_IFREG) return TReadStatus::Failed;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return TReadStatus::Failed;
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad()) return TReadStatus::Failed;
-    lines = SplitLines(text.view());
+    // stdio rather than a stream: a stream buffer takes a read error for the end of the file,
+    // which would load a cut list and let the next save drop the rest.
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) return TReadStatus::Failed;
+    std::string text;
+    text.reserve(static_cast<std::size_t>(st.st_size));
+    char buf[65536];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+    bool failed = std::ferror(f) != 0;
+    std::fclose(f);
+    if (failed) return TReadStatus::Failed;
+    lines = SplitLines(text);
     return TReadStatus::Ok;
 }
 

@@ -262,6 +262,8 @@ TEST(UnreadableList, NothingReplacesIt) {
         {"directory", [](const std::string& p) { fs::create_directory(p); }},
         {"symlink loop", [](const std::string& p) { fs::create_symlink("ArpList.ini", p); }},
         {"named pipe", [](const std::string& p) { ASSERT_EQ(mkfifo(p.c_str(), 0644), 0); }},
+        // A regular file whose first read fails with EIO, as a failing disk's would.
+        {"read error", [](const std::string& p) { fs::create_symlink("/proc/self/mem", p); }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -38,14 +38,13 @@ void TAddressTable::SortByAddress() { SortRows(rows_); }
 void TAddressTable::MarkDuplicates() {
     // Counting each MAC text gives the marks of the pairwise comparison in linear time.
     const int n = rows_.Count();
-    std::vector<std::string> macs(static_cast<std::size_t>(n));
     std::unordered_map<std::string_view, int> counts;
     counts.reserve(static_cast<std::size_t>(n));
-    for (int i = 0; i < n; ++i) macs[static_cast<std::size_t>(i)] = rows_.Row(i).MAC;
-    for (const std::string& mac : macs) ++counts[mac];
+    for (int i = 0; i < n; ++i) ++counts[rows_.Row(i).MAC];
     for (int i = 0; i < n; ++i) {
-        const char* remark = counts[macs[static_cast<std::size_t>(i)]] > 1 ? "?" : "";
-        if (rows_.Row(i).Remark != remark) rows_.SetRemark(i, remark);
+        const TRow& row = rows_.Row(i);
+        const char* remark = counts[row.MAC] > 1 ? "?" : "";
+        if (row.Remark != remark) rows_.SetRemark(i, remark);
     }
 }
 

@@ -4,7 +4,7 @@
 
 int TMemoryRows::Count() const { return static_cast<int>(rows_.size()); }
 
-TRow TMemoryRows::Row(int i) const { return rows_.at(static_cast<std::size_t>(i)); }
+const TRow& TMemoryRows::Row(int i) const { return rows_.at(static_cast<std::size_t>(i)); }
 
 void TMemoryRows::SetMAC(int i, const std::string& mac) {
     rows_.at(static_cast<std::size_t>(i)).MAC = mac;

@@ -14,7 +14,7 @@ class TRows {
   public:
     virtual ~TRows() = default;
     virtual int Count() const = 0;
-    virtual TRow Row(int i) const = 0;
+    virtual const TRow& Row(int i) const = 0;
     virtual void SetMAC(int i, const std::string& mac) = 0;
     virtual void SetRemark(int i, const std::string& remark) = 0;
     // Appends (ip, mac, empty remark).
@@ -29,7 +29,7 @@ class TRows {
 class TMemoryRows : public TRows {
   public:
     int Count() const override;
-    TRow Row(int i) const override;
+    const TRow& Row(int i) const override;
     void SetMAC(int i, const std::string& mac) override;
     void SetRemark(int i, const std::string& remark) override;
     void Append(const std::string& ip, const std::string& mac) override;

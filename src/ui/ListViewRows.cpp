@@ -155,7 +155,7 @@ TListViewRows::TListViewRows(QTableView* view) : view_(view), model_(new TRowMod
 
 int TListViewRows::Count() const { return model_->rowCount(); }
 
-TRow TListViewRows::Row(int i) const { return model_->Rows()[At(model_->Rows(), i)]; }
+const TRow& TListViewRows::Row(int i) const { return model_->Rows()[At(model_->Rows(), i)]; }
 
 void TListViewRows::SetMAC(int i, const std::string& mac) { model_->SetCell(i, 1, mac); }
 

@@ -37,7 +37,7 @@ class TListViewRows : public TRows {
     explicit TListViewRows(QTableView* view);
 
     int Count() const override;
-    TRow Row(int i) const override;
+    const TRow& Row(int i) const override;
     void SetMAC(int i, const std::string& mac) override;
     void SetRemark(int i, const std::string& remark) override;
     void Append(const std::string& ip, const std::string& mac) override;

@@ -168,13 +168,7 @@ bool TArpProbeRaw::ProbeAhead(std::uint8_t* mac) {
         Receive(onReply);
         TClock::time_point now = TClock::now();
         ahead_->Run(now, admit, send);
-        TMacAddr found;
-        TOutcome o = ahead_->HeadOutcome(now, &found);
-        if (o != TOutcome::Pending) {
-            ahead_->PopHead();
-            if (o == TOutcome::Found) std::memcpy(mac, found.data(), 6);
-            return o == TOutcome::Found;
-        }
+        if (std::optional<bool> found = ahead_->TakeHead(now, mac)) return *found;
         if (WaitReadable(sock_.Get(), cancel_, ahead_->NextDue(now)) == TWaitResult::Cancelled)
             return false;
     }

@@ -1,6 +1,7 @@
 #include "ReadAhead.h"
 
 #include <algorithm>
+#include <cstring>
 
 TReadAhead::TReadAhead(std::uint32_t first, std::uint32_t last, const TReadAheadRules& rules)
     : first_(first),
@@ -97,6 +98,15 @@ void TReadAhead::PopHead() {
         return;
     }
     ++head_;
+}
+
+std::optional<bool> TReadAhead::TakeHead(TClock::time_point now, std::uint8_t* mac) {
+    TMacAddr found;
+    TOutcome o = HeadOutcome(now, &found);
+    if (o == TOutcome::Pending) return std::nullopt;
+    PopHead();
+    if (o == TOutcome::Found) std::memcpy(mac, found.data(), found.size());
+    return o == TOutcome::Found;
 }
 
 TClock::time_point TReadAhead::NextDue(TClock::time_point now) const {

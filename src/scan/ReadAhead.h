@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "UTypes.h"
@@ -55,6 +56,9 @@ class TReadAhead {
     // The head's outcome as of now (NotFound once its tries are out and waited for).
     TOutcome HeadOutcome(TClock::time_point now, TMacAddr* mac) const;
     void PopHead();
+    // Pops the head once its outcome is known: true with the address in mac[0..5], or false;
+    // nothing while it is pending.
+    std::optional<bool> TakeHead(TClock::time_point now, std::uint8_t* mac);
     // When Run or HeadOutcome may next have something new to do (without any answer).
     TClock::time_point NextDue(TClock::time_point now) const;
 

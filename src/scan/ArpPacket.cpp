@@ -80,8 +80,8 @@ std::optional<TArpMessage> ParseArpFrame(const std::uint8_t* frame, std::size_t 
     return m;
 }
 
+bool IsHostMac(const TMacAddr& mac) { return (mac[0] & 1) == 0 && mac != TMacAddr{}; }
+
 bool IsReplyFrom(const TArpMessage& m, std::uint32_t ip) {
-    // A zero or group (multicast, broadcast) sender address names no host.
-    bool unicast = (m.SenderMac[0] & 1) == 0 && m.SenderMac != TMacAddr{};
-    return m.Op == ArpReply && m.SenderIP == ip && unicast;
+    return m.Op == ArpReply && m.SenderIP == ip && IsHostMac(m.SenderMac);
 }

@@ -30,4 +30,6 @@ std::array<std::uint8_t, ArpFrameSize> BuildArpRequest(const TMacAddr& srcMac, s
 std::optional<TArpMessage> ParseArpFrame(const std::uint8_t* frame, std::size_t len);
 
 // True when the message is a reply that tells a unicast hardware address for ip.
+// False for a zero or group (multicast, broadcast) address, which names no host.
+bool IsHostMac(const TMacAddr& mac);
 bool IsReplyFrom(const TArpMessage& m, std::uint32_t ip);

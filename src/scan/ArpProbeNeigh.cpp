@@ -12,6 +12,7 @@
 #include <map>
 #include <optional>
 
+#include "ArpPacket.h"
 #include "ArpProbeLinux.h"
 #include "LinuxIo.h"
 #include "LocalLink.h"
@@ -19,6 +20,12 @@
 #include "ReadAhead.h"
 
 namespace {
+
+// A verified entry answers only with a host's address: a reply naming a zero or group address
+// gets into the kernel's table all the same.
+bool Answers(const TNeighEntry& e) {
+    return IsVerifiedState(e.State) && e.HasMac && IsHostMac(e.Mac);
+}
 
 constexpr std::uint16_t DiscardPort = 9;
 // A socket's send buffer holds about 250 datagrams waiting on ARP; use a fresh socket well
@@ -187,7 +194,7 @@ bool TArpProbeNeigh::ProbeAlone(std::uint32_t ip, std::uint8_t* mac) {
             answered = true;
             startState = e.State;
         }
-        if (IsVerifiedState(e.State) && e.HasMac) {
+        if (Answers(e)) {
             std::memcpy(mac, e.Mac.data(), 6);
             outcome = TOutcome::Found;
         } else if (!answer && (e.State & NUD_FAILED) != 0) {
@@ -284,7 +291,7 @@ TAdmission TArpProbeNeigh::Admit(std::uint32_t hostIP) {
     for (; it != known_.end() && it->ip == hostIP; ++it) {
         const TNeighEntry& e = it->entry;
         if (e.IfIndex != link.Index) continue;
-        if (IsVerifiedState(e.State) && e.HasMac) {
+        if (Answers(e)) {
             a.Outcome = TOutcome::Found;
             a.Mac = e.Mac;
         } else if ((e.State & (NUD_STALE | NUD_DELAY | NUD_PROBE)) != 0) {
@@ -304,7 +311,7 @@ void TArpProbeNeigh::OnAheadNote(const TNeighNote& n) {
     if (n.Kind != TNeighNote::Entry || e.Deleted || !ahead_->Holds(ip)) return;
     TLocalLink link;
     if (FindLink(links_, e.IP, &link) != TLinkMatch::OnLink || link.Index != e.IfIndex) return;
-    if (IsVerifiedState(e.State) && e.HasMac) {
+    if (Answers(e)) {
         ahead_->Answer(ip, e.Mac);
     } else if (n.Seq == 0 && (e.State & NUD_FAILED) != 0) {
         auto it = std::find(stale_.begin(), stale_.end(), ip);

@@ -199,7 +199,7 @@ TEST_F(ScanFaultNetns, SpoiledRepliesNeverBecomeRows) {
 // The kernel takes it into its neighbour table as reachable, and the neigh probe passes it on, so
 // a row "<address>|FF:FF:FF:FF:FF:FF" appears: disabled until the neigh probe refuses such MACs
 // as the raw one does.
-TEST_F(ScanFaultNetns, DISABLED_GroupSenderAddressesNeverBecomeRows) {
+TEST_F(ScanFaultNetns, GroupSenderAddressesNeverBecomeRows) {
     TFrameSender sender(lan_->Hosts.back().Namespace, "eth0", SpoiledFrames(*lan_, true), 200us);
     ASSERT_EQ(sender.Error(), "");
     const char* names[] = {"raw", "neigh"};

@@ -31,18 +31,20 @@ Cleanup() {
 }
 trap Cleanup EXIT
 Fail() { echo "FAIL: $*"; exit 1; }
+trap 'echo "FAIL: line $LINENO: $BASH_COMMAND exited with $?"' ERR
 InNs() { ip netns exec "$ns" env DISPLAY="$display" "$@"; }
-Find() { timeout 20 ip netns exec "$ns" env DISPLAY="$display" xdotool search --sync --name "$1" |
-    head -n 1; }
+Find() {  # a window's id by its title, or nothing after 20 s
+    { timeout 20 ip netns exec "$ns" env DISPLAY="$display" xdotool search --sync --name "$1" ||
+        true; } | head -n 1
+}
 Shot() { InNs import -window root "$artifacts/$1"; echo "screenshot: $artifacts/$1"; }
 WaitFor() {  # seconds, description, command...
-    local seconds=$1 what=$2
+    local deadline=$((SECONDS + $1)) what=$2
     shift 2
-    for ((i = 0; i < seconds * 10; i++)); do
-        "$@" && return 0
+    until "$@"; do
+        [ "$SECONDS" -lt "$deadline" ] || Fail "timed out waiting for $what"
         sleep 0.1
     done
-    Fail "timed out waiting for $what"
 }
 Holds() { grep -qF -- "$2" "$work/$1" 2>/dev/null; }
 
@@ -78,7 +80,7 @@ InNs xdotool key alt+s
 WaitFor 20 "the first find" Holds ArpList.ini "198.18.0.10|"
 Shot main-during-scan.png
 WaitFor 60 "the last host" Holds ArpList.ini "198.18.0.172|"
-# After the last host the rest of the /24 is silent: 83 addresses of 100 ms.
+# After the last host the rest of the /24 is silent: 83 addresses of 100 ms at the most.
 sleep 12
 Shot main-after-scan.png
 
@@ -90,10 +92,13 @@ InNs xdotool key Return
 WaitFor 10 "the About box to close" bash -c "! ip netns exec $ns env DISPLAY=$display \
     xdotool search --onlyvisible --name '^关于\$' >/dev/null"
 
-# The start field now reads 198.18.1.0, past the end field: the range message.
-InNs xdotool windowfocus --sync "$window"
-InNs xdotool key alt+s
-[ -n "$(Find '^提示$')" ] || Fail "no range message"
+# Once the scan has ended the start field reads 198.18.1.0, past the end field: Alt+S gives the
+# range message. While the scan still runs, the start button is disabled and Alt+S does nothing.
+RangeMessageShown() {
+    InNs xdotool windowfocus --sync "$window" && InNs xdotool key alt+s && sleep 1 &&
+        InNs xdotool search --onlyvisible --name '^提示$' >/dev/null
+}
+WaitFor 90 "the range message" RangeMessageShown
 sleep 0.5
 Shot range-message.png
 InNs xdotool key Return

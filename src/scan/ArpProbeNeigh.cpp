@@ -158,15 +158,7 @@ bool TArpProbeNeigh::Trigger(std::uint32_t wireIP) {
 
 bool TArpProbeNeigh::ProbeAlone(std::uint32_t ip, std::uint8_t* mac) {
     TLocalLink link;
-    switch (FindLink(links_, ip, &link)) {
-        case TLinkMatch::None:
-            return false;
-        case TLinkMatch::Own:
-            std::memcpy(mac, link.Mac.data(), 6);
-            return true;
-        case TLinkMatch::OnLink:
-            break;
-    }
+    if (std::optional<bool> decided = DecideWithoutAsking(links_, ip, &link, mac)) return *decided;
     const TNeighParams& p = Params(link.Name);
     // The whole of the kernel's resolution, stale re-verification included, plus a margin;
     // the outcome normally arrives as an event long before.

@@ -94,15 +94,7 @@ void TArpProbeRaw::Receive(const std::function<void(int, const TArpMessage&)>& o
 
 bool TArpProbeRaw::ProbeAlone(std::uint32_t ip, std::uint8_t* mac) {
     TLocalLink link;
-    switch (FindLink(links_, ip, &link)) {
-        case TLinkMatch::None:
-            return false;
-        case TLinkMatch::Own:
-            std::memcpy(mac, link.Mac.data(), 6);
-            return true;
-        case TLinkMatch::OnLink:
-            break;
-    }
+    if (std::optional<bool> decided = DecideWithoutAsking(links_, ip, &link, mac)) return *decided;
     const TNeighParams& p = Params(link.Name);
     bool found = false;
     auto onReply = [&](int ifIndex, const TArpMessage& m) {

@@ -1,5 +1,7 @@
 #include "LocalLink.h"
 
+#include <cstring>
+
 TLinkMatch FindLink(const std::vector<TLocalLink>& links, std::uint32_t ip, TLocalLink* link) {
     for (const TLocalLink& l : links) {
         if (l.IP == ip) {
@@ -18,4 +20,18 @@ TLinkMatch FindLink(const std::vector<TLocalLink>& links, std::uint32_t ip, TLoc
         return TLinkMatch::OnLink;
     }
     return TLinkMatch::None;
+}
+
+std::optional<bool> DecideWithoutAsking(const std::vector<TLocalLink>& links, std::uint32_t ip,
+                                        TLocalLink* link, std::uint8_t* mac) {
+    switch (FindLink(links, ip, link)) {
+        case TLinkMatch::None:
+            return false;
+        case TLinkMatch::Own:
+            std::memcpy(mac, link->Mac.data(), link->Mac.size());
+            return true;
+        case TLinkMatch::OnLink:
+            break;
+    }
+    return std::nullopt;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,11 @@ enum class TLinkMatch {
 
 // The first link whose network holds ip (its own address first, over all links).
 TLinkMatch FindLink(const std::vector<TLocalLink>& links, std::uint32_t ip, TLocalLink* link);
+
+// An address decided without asking the link: on no connected network (false), or one of this
+// host's own (true, its interface's address in mac[0..5]). Nothing for a neighbour on link.
+std::optional<bool> DecideWithoutAsking(const std::vector<TLocalLink>& links, std::uint32_t ip,
+                                        TLocalLink* link, std::uint8_t* mac);
 
 // The interfaces that are up, not loopback, with an Ethernet address and an IPv4 address, in
 // the system's order (one entry per address).

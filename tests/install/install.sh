@@ -7,9 +7,10 @@
 #                                      the same files, and the program taken out of it runs
 #   install.sh dpkg BUILD ID VERSION   (root) dpkg -i into a throwaway root made of overlays over
 #                                      /usr, /var and /etc in a mount namespace of its own: the
-#                                      program holds cap_net_raw, and after dpkg --purge nothing
-#                                      of the package is left; the host's package database is
-#                                      compared before and after
+#                                      program holds cap_net_raw (where the file system cannot
+#                                      keep it, the postinst says so and succeeds), and after
+#                                      dpkg --purge nothing of the package is left; the host's
+#                                      package database is compared before and after
 # Exit 77: skipped (a tool is missing, or no root, or no overlays here).
 set -euo pipefail
 [ $# -ge 4 ] || { echo "usage: install.sh tree|deb|dpkg BUILD ID VERSION"; exit 2; }
@@ -58,18 +59,21 @@ CheckProgram() {
     echo "ok: $program answers --version, --help, a wrong option, and runs offscreen"
 }
 
-# The window's class, as the desktop sees it, is the entry's StartupWMClass.
-CheckWindowClass() {
-    local program=$1 class=$2 pid found
-    command -v xvfb-run >/dev/null && command -v xdotool >/dev/null ||
-        { echo "note: no xvfb-run or xdotool, window class not checked"; return 0; }
-    found=$(cd "$work" && xvfb-run -a -s "-screen 0 640x480x24" bash -c '
+# The window on an X display: its class is the entry's StartupWMClass, by which the desktop
+# groups it under the entry, and it carries the icon.
+CheckWindow() {
+    local program=$1 class=$2 props
+    command -v xvfb-run >/dev/null && command -v xdotool >/dev/null && command -v xprop >/dev/null ||
+        { echo "note: no xvfb-run, xdotool or xprop: the window's class is not checked"; return 0; }
+    props=$(cd "$work" && xvfb-run -a -s "-screen 0 640x480x24" bash -c '
         QT_QPA_PLATFORM=xcb "$1" & pid=$!
-        timeout 20 xdotool search --sync --classname "^$2\$" >/dev/null &&
-            xdotool search --class "^$2\$"
-        rc=$?; kill $pid; wait $pid; exit $rc' _ "$program" "$class") || true
-    [ -n "$found" ] || Fail "no window of class '$class' appeared"
-    echo "ok: the window's class is '$class'"
+        wid=$(timeout 20 xdotool search --sync --name "^Quorvel\$" | head -n 1)
+        [ -n "$wid" ] && xprop -id "$wid" WM_CLASS _NET_WM_ICON | head -n 2
+        rc=$?; kill $pid; wait $pid; exit $rc' _ "$program" 2>/dev/null) || true
+    grep -qxF "WM_CLASS(STRING) = \"$class\", \"$class\"" <<<"$props" ||
+        Fail "the window's class is not '$class': $props"
+    grep -q '^_NET_WM_ICON(CARDINAL) = .*Icon' <<<"$props" || Fail "the window has no icon: $props"
+    echo "ok: the window's class is '$class', and it has an icon"
 }
 
 work=$(mktemp -d)
@@ -109,7 +113,7 @@ deb)
     dpkg-deb -x "$deb" "$work/root"
     file "$work/root/usr/bin/quorvel" | grep -q ', stripped' || Fail "the program is not stripped"
     CheckProgram "$work/root/usr/bin/quorvel"
-    CheckWindowClass "$work/root/usr/bin/quorvel" \
+    CheckWindow "$work/root/usr/bin/quorvel" \
         "$(Field StartupWMClass "$work/root/usr/share/applications/$id.desktop")"
     ;;
 dpkg)
@@ -143,6 +147,16 @@ dpkg-inside)
     echo "getcap: $caps"
     grep -Eq 'cap_net_raw[=+]ep' <<<"$caps" || Fail "the installed program holds no cap_net_raw+ep"
     CheckProgram /usr/bin/quorvel
+    # On a file system without extended attributes (ramfs) the postinst says so and succeeds.
+    mkdir "$root/ramfs"
+    mount -t ramfs quorvel-root "$root/ramfs"
+    cp /usr/bin/quorvel "$root/ramfs/"
+    mount --bind "$root/ramfs/quorvel" /usr/bin/quorvel
+    out=$(/var/lib/dpkg/info/quorvel.postinst configure 2>&1) ||
+        Fail "the postinst failed where no capability can be kept: $out"
+    grep -q 'could not grant cap_net_raw' <<<"$out" || Fail "the postinst printed '$out'"
+    echo "ok: without extended attributes the postinst says: $out"
+    umount /usr/bin/quorvel
     dpkg --purge quorvel
     left=$(Expected | while read -r f; do [ ! -e "/usr/$f" ] || echo "/usr/$f"; done)
     [ -z "$left" ] || Fail "left after purge: $left"

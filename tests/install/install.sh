@@ -42,13 +42,14 @@ Field() {  # key, desktop file
     sed -n "s/^$1=//p" "$2"
 }
 
-# The program in DIR: --version, --help, an unknown option without any display, and a start
+# The program at PROGRAM: --version, --help, an unknown option without any display, and a start
 # offscreen that only the timeout ends.
 CheckProgram() {
     local program=$1 out rc=0
     out=$("$program" --version) || Fail "--version exited with $?"
     [ "$out" = "quorvel $version" ] || Fail "--version printed '$out'"
-    "$program" --help | grep -q '^Usage: quorvel \[options\]' || Fail "--help printed no usage"
+    out=$("$program" --help) || Fail "--help exited with $?"
+    grep -q '^Usage: quorvel \[options\]' <<<"$out" || Fail "--help printed '$out'"
     out=$(env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb "$program" --no-such-option 2>&1) ||
         rc=$?
     [ "$rc" -eq 2 ] || Fail "an unknown option exited with $rc: $out"
@@ -99,6 +100,10 @@ tree)
     grep -q "<launchable type=\"desktop-id\">$id.desktop</launchable>" "$metainfo" ||
         Fail "the metainfo does not launch $id.desktop"
     grep -q "<release version=\"$version\"" "$metainfo" || Fail "the metainfo has no release $version"
+    zcat "$stage/opt/quorvel/share/doc/quorvel/changelog.gz" | head -n 1 | grep -qF "($version)" ||
+        Fail "the changelog's last entry is not $version"
+    zcat "$stage/opt/quorvel/share/man/man1/quorvel.1.gz" | grep -q "^\.TH .*Quorvel $version" ||
+        Fail "the manual page is not of $version"
     echo "ok: the staging folder holds the expected files, both validators pass"
     ;;
 deb)

@@ -13,6 +13,7 @@
 #                                      knows of the package is compared before and after
 # Exit 77: skipped (a tool is missing, or no root, or no overlays here).
 set -euo pipefail
+PATH=$PATH:/usr/sbin:/sbin  # getcap and setcap
 [ $# -ge 4 ] || { echo "usage: install.sh tree|deb|dpkg BUILD ID VERSION"; exit 2; }
 mode=$1 build=$(realpath "$2") id=$3 version=$4
 deb=$build/quorvel_${version}_$(dpkg --print-architecture 2>/dev/null || echo amd64).deb

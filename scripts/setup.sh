@@ -12,6 +12,8 @@ if [ "$mode" = test ]; then
     # clang and its runtime libraries build the libFuzzer targets (scripts/test-hardening.sh).
     packages+=(libgtest-dev libgmock-dev xvfb xauth libcap2-bin xdotool imagemagick libx11-dev
                clang libclang-rt-14-dev)
+    # The installed program and its Debian package (tests/install).
+    packages+=(desktop-file-utils appstream lintian dpkg-dev file x11-utils)
 fi
 if [ "$mode" = windows ]; then
     packages=(cmake ninja-build g++-mingw-w64-x86-64-posix wine64 googletest)

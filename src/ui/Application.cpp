@@ -31,6 +31,9 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
     QFont::insertSubstitutions(QStringLiteral("宋体"),
                                {QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Zen Hei Mono"),
                                 QStringLiteral("Noto Sans Mono CJK SC")});
+    // The name of the installed menu entry, by which the desktop groups the window under it.
+    setDesktopFileName(QStringLiteral(QUORVEL_APP_ID));
+    setApplicationVersion(QStringLiteral(QUORVEL_VERSION));
 }
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {

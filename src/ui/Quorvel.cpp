@@ -1,8 +1,10 @@
 // Quorvel: ARP-probes a range of IPv4 addresses and keeps the IP/MAC pairs it finds.
 #include "Application.h"
+#include "CommandLine.h"
 #include "main.h"
 
 int main(int argc, char* argv[]) {
+    if (const std::optional<int> end = AnswerCommandLine(argc, argv)) return *end;
     TApplication app(argc, argv);
     TQuorvelForm QuorvelForm;
     QuorvelForm.show();

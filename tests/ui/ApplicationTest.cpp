@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "Application.h"
+#include "CommandLine.h"
 #include "UTypes.h"
 
 namespace {
@@ -136,6 +137,63 @@ TEST(ApplicationMessageBox, ShowsTheErrorTextAndWaitsForOk) {
     EXPECT_EQ(shownText, "'abc' is not a valid integer value");
     EXPECT_EQ(shownIcon, QMessageBox::Critical);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+// The command line is read before the application object exists; what ends the program there
+// says so on the right stream with the right exit code, and the toolkit's own options pass.
+struct TCommandLineCase {
+    const char* Name;
+    QStringList Arguments;
+    bool Run;
+    int ExitCode;
+    QString Out;
+    QString Err;
+};
+
+TEST(CommandLine, AnswersEachCaseBeforeAnyWindow) {
+    const QString version =
+        QStringLiteral("quorvel %1\n").arg(QCoreApplication::applicationVersion());
+    const QString tryHelp = QStringLiteral("Try 'quorvel --help' for more information.\n");
+    const TCommandLineCase cases[] = {
+        {"no options", {"quorvel"}, true, 0, "", ""},
+        {"toolkit options",
+         {"quorvel", "-platform", "offscreen", "-style=fusion", "--reverse", "-display", ":1"},
+         true,
+         0,
+         "",
+         ""},
+        {"version", {"/usr/bin/quorvel", "--version"}, false, 0, version, ""},
+        {"short version", {"quorvel", "-v"}, false, 0, version, ""},
+        {"unknown option",
+         {"quorvel", "--scan"},
+         false,
+         2,
+         "",
+         "quorvel: Unknown option 'scan'.\n" + tryHelp},
+        {"argument",
+         {"quorvel", "ArpList.ini"},
+         false,
+         2,
+         "",
+         "quorvel: Unexpected argument 'ArpList.ini'.\n" + tryHelp},
+    };
+    for (const TCommandLineCase& c : cases) {
+        const TCommandLineAnswer answer = ReadCommandLine(c.Arguments);
+        EXPECT_EQ(answer.Run, c.Run) << c.Name;
+        EXPECT_EQ(answer.ExitCode, c.ExitCode) << c.Name;
+        EXPECT_EQ(answer.Out, c.Out) << c.Name;
+        EXPECT_EQ(answer.Err, c.Err) << c.Name;
+    }
+}
+
+TEST(CommandLine, HelpNamesTheProgramAndItsOptionsOnly) {
+    const TCommandLineAnswer answer = ReadCommandLine({"/usr/bin/quorvel", "--help"});
+    EXPECT_FALSE(answer.Run);
+    EXPECT_EQ(answer.ExitCode, 0);
+    EXPECT_TRUE(answer.Out.startsWith("Usage: quorvel [options]\n")) << answer.Out.toStdString();
+    EXPECT_TRUE(answer.Out.contains("-v, --version"));
+    EXPECT_FALSE(answer.Out.contains("platform"));
+    EXPECT_TRUE(answer.Err.isEmpty());
 }
 
 }  // namespace

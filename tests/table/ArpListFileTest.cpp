@@ -167,9 +167,21 @@ TEST_F(ListFileTest, OddCellsSurviveTheNextLoad) {
     }
 }
 
+// A NUL ends the text; NULs and blanks after it are padding. Anything else after it would be
+// rows that a save drops, so the list is then unreadable and never written over.
 TEST_F(ListFileTest, NulEndsTheText) {
-    EXPECT_EQ(RoundTrip(std::string("1.1.1.1|A\r\n2.2.2.2|B\0\r\n3.3.3.3|C\r\n", 33)),
+    const char padded[] = "1.1.1.1|A\r\n2.2.2.2|B\0\0\r\n \t\0";
+    EXPECT_EQ(RoundTrip(std::string(padded, sizeof padded - 1)),
               kHeader + "1.1.1.1|A\r\n2.2.2.2|B\r\n");
+    const std::string hiding("1.1.1.1|A\r\n2.2.2.2|B\0\r\n3.3.3.3|C\r\n", 33);
+    dir.Write("ArpList.ini", hiding);
+    TMemoryRows fresh;
+    TAddressTable again(fresh);
+    again.SetDirectory(dir.Path());
+    EXPECT_EQ(again.LoadArpList(), TLoadStatus::Unreadable);
+    fresh.Append("4.4.4.4", "00:11:22:33:44:55");
+    EXPECT_EQ(again.SaveAll().List.Fault, TFileFault::ListWithheld);
+    EXPECT_EQ(dir.Read("ArpList.ini"), hiding);
 }
 
 TEST_F(ListFileTest, MissingFileGivesEmptyTableAndTheFirstSaveCreatesIt) {

@@ -96,7 +96,11 @@ TEST(TryStrToBool, NumbersAndWords) {
     for (Case c : {Case{"0", true, false}, Case{"1", true, true}, Case{"-1", true, true},
                    Case{"0.0", true, false}, Case{"2.5", true, true}, Case{"TRUE", true, true},
                    Case{"false", true, false}, Case{"fAlSe", true, false}, Case{"", false, false},
-                   Case{"yes", false, false}, Case{"on", false, false}}) {
+                   Case{"yes", false, false}, Case{"on", false, false}, Case{"+1", true, true},
+                   Case{".5", true, true}, Case{"1e3", true, true}, Case{"0e5", true, false},
+                   Case{"-0.0", true, false}, Case{"nan", false, false}, Case{"inf", false, false},
+                   Case{"infinity", false, false}, Case{"+-1", false, false},
+                   Case{"1e", false, false}, Case{".", false, false}, Case{"0x1", false, false}}) {
         bool v = !c.value;
         EXPECT_EQ(TryStrToBool(c.text, v), c.ok) << c.text;
         if (c.ok) {
@@ -268,11 +272,18 @@ TEST_F(ListFileTest, SaveKeepsTheFilePermissions) {
 #endif
     const fs::perms mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
     dir.Write("ArpList.ini", "1.1.1.1|A\r\n");
+    dir.Write("BindArp.bat", "previous");
     fs::permissions(dir.File("ArpList.ini"), mode);
     ASSERT_EQ(table.LoadArpList(), TLoadStatus::Loaded);
     ASSERT_TRUE(table.SaveArpList());
     EXPECT_EQ(fs::status(dir.File("ArpList.ini")).permissions(), mode);
     EXPECT_EQ(ReadFile(dir.File("ArpList.ini")), kHeader + "1.1.1.1|A\r\n");
+    // Set-ID and sticky bits are never carried over to the new file.
+    fs::permissions(dir.File("BindArp.bat"), mode | fs::perms::set_uid | fs::perms::set_gid |
+                                                 fs::perms::sticky_bit);
+    rows.SetMAC(0, "00:11:22:33:44:55");
+    ASSERT_EQ(table.SaveBindArp().Fault, TFileFault::None);
+    EXPECT_EQ(fs::status(dir.File("BindArp.bat")).permissions(), mode);
 }
 
 }  // namespace

@@ -93,14 +93,15 @@ TEST(TryStrToBool, NumbersAndWords) {
         const char* text;
         bool ok, value;
     };
-    for (Case c : {Case{"0", true, false}, Case{"1", true, true}, Case{"-1", true, true},
-                   Case{"0.0", true, false}, Case{"2.5", true, true}, Case{"TRUE", true, true},
-                   Case{"false", true, false}, Case{"fAlSe", true, false}, Case{"", false, false},
-                   Case{"yes", false, false}, Case{"on", false, false}, Case{"+1", true, true},
-                   Case{".5", true, true}, Case{"1e3", true, true}, Case{"0e5", true, false},
-                   Case{"-0.0", true, false}, Case{"nan", false, false}, Case{"inf", false, false},
-                   Case{"infinity", false, false}, Case{"+-1", false, false},
-                   Case{"1e", false, false}, Case{".", false, false}, Case{"0x1", false, false}}) {
+    for (Case c :
+         {Case{"0", true, false},         Case{"1", true, true},      Case{"-1", true, true},
+          Case{"0.0", true, false},       Case{"2.5", true, true},    Case{"TRUE", true, true},
+          Case{"false", true, false},     Case{"fAlSe", true, false}, Case{"", false, false},
+          Case{"yes", false, false},      Case{"on", false, false},   Case{"+1", true, true},
+          Case{".5", true, true},         Case{"1e3", true, true},    Case{"0e5", true, false},
+          Case{"-0.0", true, false},      Case{"nan", false, false},  Case{"inf", false, false},
+          Case{"infinity", false, false}, Case{"+-1", false, false},  Case{"1e", false, false},
+          Case{".", false, false},        Case{"0x1", false, false}}) {
         bool v = !c.value;
         EXPECT_EQ(TryStrToBool(c.text, v), c.ok) << c.text;
         if (c.ok) {
@@ -226,8 +227,12 @@ TEST_F(ListFileTest, UnwritableDirectoryFailsQuietlyAndLeavesNoTemporaryFile) {
         table.SetDirectory(dir.Path());
         fs::permissions(dir.Path(), kReadOnly | fs::perms::owner_exec | fs::perms::group_exec |
                                         fs::perms::others_exec);
-        EXPECT_FALSE(table.SaveArpList());
-        EXPECT_EQ(dir.Read("ArpList.ini"), "1.1.1.1|A\r\n");
+        // The list, which this user may write, is rewritten in place; the scripts, new files,
+        // cannot be made.
+        TSaveReport report = table.SaveAll();
+        EXPECT_TRUE(report.List);
+        EXPECT_EQ(report.Arp.Fault, TFileFault::NoAccess);
+        EXPECT_EQ(dir.Read("ArpList.ini"), kHeader + "1.1.1.1|00:11:22:33:44:55\r\n");
     }
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}),
               DirectoryModeIsEnforced() ? 1 : 0);
@@ -279,8 +284,8 @@ TEST_F(ListFileTest, SaveKeepsTheFilePermissions) {
     EXPECT_EQ(fs::status(dir.File("ArpList.ini")).permissions(), mode);
     EXPECT_EQ(ReadFile(dir.File("ArpList.ini")), kHeader + "1.1.1.1|A\r\n");
     // Set-ID and sticky bits are never carried over to the new file.
-    fs::permissions(dir.File("BindArp.bat"), mode | fs::perms::set_uid | fs::perms::set_gid |
-                                                 fs::perms::sticky_bit);
+    fs::permissions(dir.File("BindArp.bat"),
+                    mode | fs::perms::set_uid | fs::perms::set_gid | fs::perms::sticky_bit);
     rows.SetMAC(0, "00:11:22:33:44:55");
     ASSERT_EQ(table.SaveBindArp().Fault, TFileFault::None);
     EXPECT_EQ(fs::status(dir.File("BindArp.bat")).permissions(), mode);

@@ -6,6 +6,7 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -541,6 +542,45 @@ TEST(UnreadableList, PipeSwappedInWhileLoadingNeverHangs) {
         FAIL() << "a load hung on the pipe";
     }
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+// Memory runs out while a large list loads: the list is unreadable, and the program goes on. The
+// load runs in a child process whose address space is capped a little above what it uses.
+TEST(UnreadableList, MemoryRunningOutWhileLoading) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a sanitizer's shadow memory does not fit under a capped address space";
+#else
+    TTempDir dir;
+    {
+        std::ofstream out(dir.File("ArpList.ini"), std::ios::binary);
+        for (int i = 0; i < 400000; ++i) out << Ip(i) << "|" << Mac(i) << "\r\n";
+    }
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::ifstream status("/proc/self/status");
+        std::string line;
+        long kb = 0;
+        while (std::getline(status, line)) {
+            if (line.rfind("VmSize:", 0) == 0) kb = std::stol(line.substr(7));
+        }
+        const rlim_t cap = static_cast<rlim_t>(kb + 24 * 1024) * 1024;
+        struct rlimit limit {
+            cap, cap
+        };
+        if (kb == 0 || setrlimit(RLIMIT_AS, &limit) != 0) _exit(10);
+        TMemoryRows rows;
+        TAddressTable table(rows);
+        table.SetDirectory(dir.Path());
+        const TLoadStatus loaded = table.LoadArpList();
+        const bool withheld = table.ListWithheld() && !table.SaveArpList();
+        _exit(loaded == TLoadStatus::Unreadable && withheld ? 0 : 11);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "the load ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "10: no cap, 11: loaded or not withheld";
+#endif
 }
 
 // A list file its reader may not open: root reads any file, so the load runs in a child process

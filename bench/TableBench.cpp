@@ -35,6 +35,7 @@ long StatusKb(const char* key) {
     return -1;
 }
 
+#ifdef __linux__
 // The list as an administrator might keep it: shuffled, LF endings, blanks around the bar,
 // every thousandth MAC repeated.
 void WriteMillionRowList(const std::string& path) {
@@ -54,6 +55,7 @@ void WriteMillionRowList(const std::string& path) {
         out << IPToStr(HostToNet(0xC6120000u + i)) << " | " << MacToColonStr(mac) << "\n";
     }
 }
+#endif
 
 // Run as "table_bench --load-peak DIR": loads DIR/ArpList.ini into rows in memory and prints
 // the growth of the resident memory at its peak, and what the loaded rows keep.

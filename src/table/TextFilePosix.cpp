@@ -197,7 +197,9 @@ TFileResult RewriteInPlace(const TTarget& target, const std::string& text) {
     if (size > st.st_size) {
         const int rc = posix_fallocate(fd.Get(), 0, size);
         if (rc != 0 && rc != EOPNOTSUPP && rc != EINVAL) {
-            (void)ftruncate(fd.Get(), st.st_size);
+            // Whatever the failed reservation added goes again; the text is untouched.
+            const int cut = ftruncate(fd.Get(), st.st_size);
+            (void)cut;
             return FromErrno(rc);
         }
     }

@@ -245,13 +245,16 @@ int CreateTemporary(const TTarget& target, TTemporary& temp) {
 
 // The old file's owner, group and permission bits, without set-ID and sticky bits; a new file
 // gets the mode a plain creation would give it. False when the owner or group cannot be kept.
-bool TakeOwnerAndMode(int fd, const TTarget& target, TFileResult& result) {
+// A file system without modes of its own (FAT) refuses fchmod; the file then stays at 0600
+// where modes exist, which shows it to fewer users, never to more.
+bool TakeOwnerAndMode(int fd, const TTarget& target) {
     mode_t mode = 0666 & ~CurrentUmask();
     if (target.Exists) {
         if (fchown(fd, target.St.st_uid, target.St.st_gid) != 0 && geteuid() != 0) return false;
         mode = target.St.st_mode & 0777;
     }
-    if (fchmod(fd, mode) != 0) result = FromErrno(errno);
+    const int changed = fchmod(fd, mode);
+    (void)changed;
     return true;
 }
 
@@ -281,12 +284,12 @@ TFileResult Replace(const TTarget& target, const std::string& text) {
         }
         return FromErrno(error);
     }
-    TFileResult result;
-    if (!TakeOwnerAndMode(temp.Fd.Get(), target, result)) {
+    if (!TakeOwnerAndMode(temp.Fd.Get(), target)) {
         if (!temp.Name.empty()) unlinkat(target.Dir.Get(), temp.Name.c_str(), 0);
         return RewriteInPlace(target, text);
     }
-    if (result && !WriteAll(temp.Fd.Get(), text)) result = FromErrno(errno);
+    TFileResult result;
+    if (!WriteAll(temp.Fd.Get(), text)) result = FromErrno(errno);
     if (result && !Sync(temp.Fd.Get())) result = FromErrno(errno);
     if (result && temp.Name.empty()) result = Name(target, temp);
     if (result &&

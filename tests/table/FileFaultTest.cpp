@@ -403,6 +403,36 @@ TEST(Ownership, ListWritableWithoutANewFile) {
     }
 }
 
+// Rewritten in place on a full disk: the room for the new text is taken before a byte of the old
+// one is overwritten, so the list stays whole.
+TEST(Ownership, InPlaceRewriteOnAFullDiskKeepsTheList) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a tmpfs and act as another user";
+    TTmpfs tmpfs(256 * 1024);
+    if (!tmpfs.Error().empty()) GTEST_SKIP() << tmpfs.Error();
+    const std::string list = tmpfs.Path() + "/ArpList.ini";
+    std::string before;
+    for (int i = 0; i < 100; ++i) before += Ip(i) + "|" + Mac(i) + "\r\n";
+    std::ofstream(list, std::ios::binary) << before;
+    ASSERT_EQ(chown(list.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(chmod(tmpfs.Path().c_str(), 0755), 0);  // nobody may write the list, not the folder
+    {
+        std::ofstream filler(tmpfs.Path() + "/filler", std::ios::binary);
+        const std::string block(4096, 'x');
+        while (filler.write(block.data(), block.size()) && filler.flush()) {
+        }
+    }
+    const int code = AsNobody([&tmpfs] {
+        TMemoryRows rows;
+        TAddressTable table(rows);
+        table.SetDirectory(tmpfs.Path());
+        if (table.LoadArpList() != TLoadStatus::Loaded) return 11;
+        for (int i = 100; i < 3000; ++i) rows.Append(Ip(i), Mac(i));
+        return table.SaveArpList().Fault == TFileFault::DiskFull ? 0 : 12;
+    });
+    EXPECT_EQ(code, 0) << "11: not loaded, 12: not refused for a full disk";
+    EXPECT_EQ(ReadFile(list), before);
+}
+
 // A list kept elsewhere through a link: the link stays and the file it leads to is replaced.
 // Running as root, a link another user owns, or one into another user's folder, is refused:
 // nothing is written.

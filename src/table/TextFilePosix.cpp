@@ -129,7 +129,7 @@ struct TTarget {
 
 // Follows links at the name to the file they lead to. Running as root, a link, or a folder it
 // leads into, that belongs to another user is refused: that user could aim it at any file of
-// the system.
+// the system. Anyone else is refused a stranger's link in a shared folder.
 TFileResult FindTarget(TFd dir, std::string name, TTarget& target) {
     const uid_t self = geteuid();
     for (int hop = 0; hop < 40; ++hop) {
@@ -144,6 +144,14 @@ TFileResult FindTarget(TFd dir, std::string name, TTarget& target) {
             return {};
         }
         if (self == 0 && st.st_uid != self) return Fault(TFileFault::LinkRefused);
+        // The kernel's rule for opening through links in shared folders (sticky and writable by
+        // all, as /tmp): only a link of this user or of the folder's owner is followed.
+        struct stat dirSt {};
+        if (fstat(dir.Get(), &dirSt) != 0) return FromErrno(errno);
+        if ((dirSt.st_mode & S_ISVTX) != 0 && (dirSt.st_mode & S_IWOTH) != 0 && st.st_uid != self &&
+            st.st_uid != dirSt.st_uid) {
+            return Fault(TFileFault::LinkRefused);
+        }
         std::string link(PATH_MAX, '\0');
         const ssize_t n = readlinkat(dir.Get(), name.c_str(), link.data(), link.size());
         if (n < 0) return FromErrno(errno);

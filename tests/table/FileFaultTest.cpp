@@ -478,6 +478,30 @@ TEST(LinkedList, TheLinksTargetIsReplaced) {
     }
 }
 
+// In a folder all may write (sticky, as /tmp), a link planted by a stranger would aim the user's
+// save at the user's own files: it is refused, as the kernel refuses to open through it.
+TEST(LinkedList, StrangersLinkInASharedFolderIsRefused) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to act as two other users";
+    TTempDir shared;
+    TTempDir own;
+    own.Write("notes.txt", "the user's own file\n");
+    ASSERT_EQ(chown(own.Path().c_str(), 65534, 65534), 0);
+    ASSERT_EQ(chown(own.File("notes.txt").c_str(), 65534, 65534), 0);
+    ASSERT_EQ(chmod(shared.Path().c_str(), 01777), 0);
+    const std::string link = shared.File("ArpList.ini");
+    fs::create_symlink(own.File("notes.txt"), link);
+    ASSERT_EQ(lchown(link.c_str(), 1, 1), 0);  // a stranger's
+    const int code = AsNobody([&shared] {
+        TMemoryRows rows;
+        TAddressTable table(rows);
+        table.SetDirectory(shared.Path());
+        rows.Append("198.18.0.6", "02:00:00:00:00:06");
+        return table.SaveArpList().Fault == TFileFault::LinkRefused ? 0 : 12;
+    });
+    EXPECT_EQ(code, 0) << "12: saved through the link";
+    EXPECT_EQ(own.Read("notes.txt"), "the user's own file\n");
+}
+
 // Something stands at the list's name that cannot be read as a file: the load says so, and no
 // save replaces it or the scripts (a table lacking its rows would write scripts that drop them).
 TEST(UnreadableList, NothingReplacesIt) {

@@ -1,6 +1,7 @@
 // LoadArpList on arbitrary bytes, then SaveArpList. Properties: every row line the reader accepted
 // is a row of the table and is stored again; loading the stored file gives the same table and
-// setting; saving that table again gives the same bytes.
+// setting; saving that table again gives the same bytes. Bytes with text after a NUL are an
+// unreadable list: no rows, and never written over.
 #include <unistd.h>
 
 #include <algorithm>
@@ -70,6 +71,16 @@ TPairs AcceptedRows(std::string_view text) {
     return rows;
 }
 
+// Whether anything but NULs and blanks follows a NUL.
+bool TextAfterNul(std::string_view text) {
+    std::size_t nul = text.find('\0');
+    if (nul == std::string_view::npos) return false;
+    for (char c : text.substr(nul)) {
+        if (static_cast<unsigned char>(c) > 32) return true;
+    }
+    return false;
+}
+
 // Loads ArpList.ini into fresh rows; gives the rows and the setting.
 std::pair<TPairs, bool> Load(TMemoryRows& rows) {
     ShowTrayIcon = true;
@@ -91,10 +102,19 @@ std::string Save(TMemoryRows& rows) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string list = WorkDir() + "/ArpList.ini";
     WriteAll(list, data, size);
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    if (TextAfterNul(text)) {
+        TMemoryRows rows;
+        TAddressTable table(rows);
+        table.SetDirectory(WorkDir());
+        if (table.LoadArpList() != TLoadStatus::Unreadable || rows.Count() != 0) std::abort();
+        if (table.SaveArpList() || ReadAll(list) != text) std::abort();
+        return 0;
+    }
 
     TMemoryRows first;
     auto [loaded, tray] = Load(first);
-    TPairs accepted = AcceptedRows({reinterpret_cast<const char*>(data), size});
+    TPairs accepted = AcceptedRows(text);
     TPairs sortedLoaded = loaded;
     std::sort(accepted.begin(), accepted.end());
     std::sort(sortedLoaded.begin(), sortedLoaded.end());

@@ -2,6 +2,7 @@
 // for the local address). Properties: a script that is written holds nothing but its fixed lines
 // and rows of an address and a MAC; it is refused exactly when a row's address is not digits and
 // dots or its MAC cell has a pair that is no hexadecimal number.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -26,8 +27,26 @@ bool HexPairReadable(std::string_view pair) {
     return true;
 }
 
+// Four dotted decimal numbers 0..255, leading zeros allowed.
+bool DottedDecimal(std::string_view ip) {
+    int parts = 0;
+    while (true) {
+        std::size_t dot = ip.find('.');
+        std::string_view part = ip.substr(0, dot);
+        if (part.empty() || part.find_first_not_of("0123456789") != std::string_view::npos) {
+            return false;
+        }
+        part.remove_prefix(std::min(part.find_first_not_of('0'), part.size()));
+        if (part.size() > 3 || (part.size() == 3 && part > "255")) return false;
+        ++parts;
+        if (dot == std::string_view::npos) break;
+        ip.remove_prefix(dot + 1);
+    }
+    return parts == 4;
+}
+
 bool RowWritable(const TRow& row) {
-    if (!script_lines::IsAddress(row.IP)) return false;
+    if (!DottedDecimal(row.IP)) return false;
     for (std::size_t k = 0; k < 6; ++k) {
         std::size_t pos = 3 * k;
         if (pos >= row.MAC.size() || !HexPairReadable(std::string_view(row.MAC).substr(pos, 2))) {

@@ -1,7 +1,12 @@
 #include "AddressTable.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <functional>
+#include <new>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 
 #include "ArpListFile.h"
 #include "BindScripts.h"
@@ -18,48 +23,73 @@ std::string TAddressTable::PathOf(const char* name) const {
     return dir_ + "/" + name;
 }
 
-void TAddressTable::MergeFound(std::uint32_t hostIP, const std::uint8_t* mac) {
+TSaveReport TAddressTable::MergeFound(std::uint32_t hostIP, const std::uint8_t* mac) {
     const std::string ip = IPToStr(HostToNet(hostIP));
     const std::string macText = MacToColonStr(mac);
     for (int i = 0; i < rows_.Count(); ++i) {
         if (rows_.Row(i).IP == ip) {
             rows_.SetMAC(i, macText);
-            SaveAll();
-            return;
+            return SaveAll();
         }
     }
     rows_.Append(ip, macText);
     SortByAddress();
-    SaveAll();
+    return SaveAll();
 }
 
 void TAddressTable::SortByAddress() { SortRows(rows_); }
 
 void TAddressTable::MarkDuplicates() {
-    // Counting each MAC text gives the marks of the pairwise comparison in linear time.
+    // Open addressing over row indexes, each slot holding the first row of one MAC text: the
+    // marks of the pairwise comparison in linear time, without a copy of any cell.
     const int n = rows_.Count();
-    std::unordered_map<std::string_view, int> counts;
-    counts.reserve(static_cast<std::size_t>(n));
-    for (int i = 0; i < n; ++i) ++counts[rows_.Row(i).MAC];
+    std::size_t size = 16;
+    while (size < 2 * static_cast<std::size_t>(n)) size *= 2;
+    std::vector<int> slots(size, -1);
+    std::vector<bool> duplicate(static_cast<std::size_t>(n), false);
+    const std::hash<std::string_view> hash;
     for (int i = 0; i < n; ++i) {
-        const TRow& row = rows_.Row(i);
-        const char* remark = counts[row.MAC] > 1 ? "?" : "";
-        if (row.Remark != remark) rows_.SetRemark(i, remark);
+        const std::string& mac = rows_.Row(i).MAC;
+        std::size_t s = hash(mac) & (size - 1);
+        while (slots[s] >= 0 && rows_.Row(slots[s]).MAC != mac) s = (s + 1) & (size - 1);
+        if (slots[s] < 0) {
+            slots[s] = i;
+        } else {
+            duplicate[static_cast<std::size_t>(i)] = true;
+            duplicate[static_cast<std::size_t>(slots[s])] = true;
+        }
+    }
+    for (int i = 0; i < n; ++i) {
+        const char* remark = duplicate[static_cast<std::size_t>(i)] ? "?" : "";
+        if (rows_.Row(i).Remark != remark) rows_.SetRemark(i, remark);
     }
 }
 
-void TAddressTable::DeleteSelected() {
+TSaveReport TAddressTable::DeleteSelected() {
     rows_.DeleteSelected();
-    SaveAll();
+    return SaveAll();
 }
 
 TLoadStatus TAddressTable::LoadArpList() {
-    std::vector<std::string> lines;
-    TReadStatus status = ReadTextLines(PathOf("ArpList.ini"), lines);
-    if (status == TReadStatus::Ok) ParseArpList(lines, rows_, ShowTrayIcon);
+    TReadStatus status = TReadStatus::Failed;
+    try {
+        status = ReadTextLines(
+            PathOf("ArpList.ini"),
+            [this](std::size_t lines) {
+                const std::size_t room = static_cast<std::size_t>(INT_MAX - rows_.Count());
+                rows_.Reserve(rows_.Count() + static_cast<int>(std::min(lines, room)));
+            },
+            [this](std::string_view line) { ParseArpLine(line, rows_, ShowTrayIcon); });
+    } catch (const std::bad_alloc&) {
+        status = TReadStatus::Failed;
+    }
+    try {
+        SortByAddress();
+        MarkDuplicates();
+    } catch (const std::bad_alloc&) {
+        status = TReadStatus::Failed;
+    }
     listWithheld_ = status == TReadStatus::Failed;
-    SortByAddress();
-    MarkDuplicates();
     switch (status) {
         case TReadStatus::Ok:
             return TLoadStatus::Loaded;
@@ -71,29 +101,62 @@ TLoadStatus TAddressTable::LoadArpList() {
     return TLoadStatus::Unreadable;
 }
 
-bool TAddressTable::SaveArpList() {
+namespace {
+
+TFileResult Withheld() { return TFileResult{TFileFault::ListWithheld, 0, -1}; }
+
+TFileResult WriteScript(const std::string& path, bool built, int badRow,
+                        const std::vector<std::string>& lines) {
+    if (!built) return TFileResult{TFileFault::UnreadableRow, 0, badRow};
+    return WriteTextLines(path, lines);
+}
+
+// A save that runs out of memory stores nothing and says so; the table stays as it was.
+template <typename F>
+TFileResult Guarded(F save) {
+    try {
+        return save();
+    } catch (const std::bad_alloc&) {
+        return TFileResult{TFileFault::Failed, ENOMEM, -1};
+    }
+}
+
+}  // namespace
+
+TFileResult TAddressTable::SaveArpList() {
     MarkDuplicates();
-    if (listWithheld_) return false;
-    return WriteTextLines(PathOf("ArpList.ini"), BuildArpList(rows_, ShowTrayIcon));
+    if (listWithheld_) return Withheld();
+    return Guarded([this] {
+        return WriteTextLines(PathOf("ArpList.ini"), BuildArpList(rows_, ShowTrayIcon));
+    });
 }
 
 // While the stored list is withheld the table lacks its rows, and scripts written from it would
 // drop their bindings and reservations when run; so they are withheld too.
-bool TAddressTable::SaveBindArp() {
-    std::vector<std::string> lines;
-    return !listWithheld_ && BuildBindArp(rows_, lines) &&
-           WriteTextLines(PathOf("BindArp.bat"), lines);
+TFileResult TAddressTable::SaveBindArp() {
+    if (listWithheld_) return Withheld();
+    return Guarded([this] {
+        std::vector<std::string> lines;
+        int badRow = -1;
+        bool built = BuildBindArp(rows_, lines, &badRow);
+        return WriteScript(PathOf("BindArp.bat"), built, badRow, lines);
+    });
 }
 
-bool TAddressTable::SaveBindDhcp() {
-    std::vector<std::string> lines;
-    return !listWithheld_ && BuildBindDhcp(rows_, localIP_ ? localIP_() : std::string(), lines) &&
-           WriteTextLines(PathOf("BindDhcp.bat"), lines);
+TFileResult TAddressTable::SaveBindDhcp() {
+    if (listWithheld_) return Withheld();
+    return Guarded([this] {
+        std::vector<std::string> lines;
+        int badRow = -1;
+        bool built = BuildBindDhcp(rows_, localIP_ ? localIP_() : std::string(), lines, &badRow);
+        return WriteScript(PathOf("BindDhcp.bat"), built, badRow, lines);
+    });
 }
 
-bool TAddressTable::SaveAll() {
-    bool list = SaveArpList();
-    bool arp = SaveBindArp();
-    bool dhcp = SaveBindDhcp();
-    return list && arp && dhcp;
+TSaveReport TAddressTable::SaveAll() {
+    TSaveReport report;
+    report.List = SaveArpList();
+    report.Arp = SaveBindArp();
+    report.Dhcp = SaveBindDhcp();
+    return report;
 }

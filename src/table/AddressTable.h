@@ -8,6 +8,7 @@
 
 #include "Rows.h"
 #include "Sort.h"
+#include "TextFile.h"
 
 // The one setting, kept in the list file as "TrayIcon=False" when false.
 extern bool ShowTrayIcon;
@@ -16,6 +17,14 @@ enum class TLoadStatus {
     Loaded,      // the file was read (lines it could not use were passed over)
     Missing,     // no file: the table starts empty and the first save creates it
     Unreadable,  // the file exists but could not be read: it is never overwritten afterwards
+};
+
+// What one save did with each of the three files.
+struct TSaveReport {
+    TFileResult List;  // "ArpList.ini"
+    TFileResult Arp;   // "BindArp.bat"
+    TFileResult Dhcp;  // "BindDhcp.bat"
+    explicit operator bool() const { return List && Arp && Dhcp; }
 };
 
 class TAddressTable {
@@ -31,19 +40,21 @@ class TAddressTable {
 
     // One successful probe: hostIP in host order, mac 6 bytes. Updates the first row with that
     // IP text or appends a row and sorts; then SaveAll.
-    void MergeFound(std::uint32_t hostIP, const std::uint8_t* mac);
+    TSaveReport MergeFound(std::uint32_t hostIP, const std::uint8_t* mac);
     void SortByAddress();
     void MarkDuplicates();
     // Deletes the selected rows, then SaveAll.
-    void DeleteSelected();
+    TSaveReport DeleteSelected();
 
+    // A list that cannot be read whole (too large, not a file, a read error, text hidden
+    // behind a NUL, no memory left) is Unreadable.
     TLoadStatus LoadArpList();
-    // Each returns false when its file was not (re)written; the previous file then stands.
-    bool SaveArpList();
-    bool SaveBindArp();
-    bool SaveBindDhcp();
-    // SaveArpList, SaveBindArp, SaveBindDhcp; false when any of them failed.
-    bool SaveAll();
+    // Each says why its file was not (re)written; the previous file then stands.
+    TFileResult SaveArpList();
+    TFileResult SaveBindArp();
+    TFileResult SaveBindDhcp();
+    // SaveArpList, SaveBindArp, SaveBindDhcp.
+    TSaveReport SaveAll();
 
     // True after LoadArpList met a list file it could not read; no file is written after that,
     // so the stored list is never replaced by a table that lacks its rows.

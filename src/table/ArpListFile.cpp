@@ -1,7 +1,5 @@
 #include "ArpListFile.h"
 
-#include <charconv>
-
 #ifdef _WIN32
 #include <windows.h>
 #endif
@@ -76,14 +74,43 @@ std::string TrimText(std::string_view text) {
     return std::string(text.substr(begin, end - begin));
 }
 
+namespace {
+
+// Sign, digits with an optional fraction, optional exponent: "-1", "2.5", ".5", "1e3".
+// Gives whether the number is other than 0.
+bool ReadPlainNumber(std::string_view text, bool& nonZero) {
+    std::size_t i = 0;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    std::size_t digits = 0;
+    nonZero = false;
+    auto mantissa = [&] {
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+            nonZero = nonZero || text[i] != '0';
+            ++digits;
+            ++i;
+        }
+    };
+    mantissa();
+    if (i < text.size() && text[i] == '.') {
+        ++i;
+        mantissa();
+    }
+    if (digits == 0) return false;
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+        const std::size_t exponent = i;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+        if (i == exponent) return false;
+    }
+    return i == text.size();
+}
+
+}  // namespace
+
 bool TryStrToBool(std::string_view text, bool& value) {
-    std::string_view number = text;
-    if (number.starts_with('+')) number.remove_prefix(1);
-    double d = 0;
-    auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), d,
-                                     std::chars_format::general);
-    if (!number.empty() && ec == std::errc() && end == number.data() + number.size()) {
-        value = d != 0;
+    if (bool nonZero = false; ReadPlainNumber(text, nonZero)) {
+        value = nonZero;
         return true;
     }
     if (EqualsIgnoringCase(text, "true")) {
@@ -97,21 +124,23 @@ bool TryStrToBool(std::string_view text, bool& value) {
     return false;
 }
 
-void ParseArpList(const std::vector<std::string>& lines, TRows& rows, bool& showTrayIcon) {
-    for (const std::string& line : lines) {
-        if (line.starts_with(';')) continue;
-        std::vector<std::string> pieces = SplitPieces(line, '|');
-        if (pieces.size() == 2) {
-            rows.Append(TrimText(pieces[0]), TrimText(pieces[1]));
-        } else if (pieces.size() == 1) {
-            std::vector<std::string> setting = SplitPieces(pieces[0], '=');
-            bool value = false;
-            if (setting.size() == 2 && EqualsIgnoringCase(TrimText(setting[0]), "TrayIcon") &&
-                TryStrToBool(TrimText(setting[1]), value)) {
-                showTrayIcon = value;
-            }
+void ParseArpLine(std::string_view line, TRows& rows, bool& showTrayIcon) {
+    if (line.starts_with(';')) return;
+    std::vector<std::string> pieces = SplitPieces(line, '|');
+    if (pieces.size() == 2) {
+        rows.Append(TrimText(pieces[0]), TrimText(pieces[1]));
+    } else if (pieces.size() == 1) {
+        std::vector<std::string> setting = SplitPieces(pieces[0], '=');
+        bool value = false;
+        if (setting.size() == 2 && EqualsIgnoringCase(TrimText(setting[0]), "TrayIcon") &&
+            TryStrToBool(TrimText(setting[1]), value)) {
+            showTrayIcon = value;
         }
     }
+}
+
+void ParseArpList(const std::vector<std::string>& lines, TRows& rows, bool& showTrayIcon) {
+    for (const std::string& line : lines) ParseArpLine(line, rows, showTrayIcon);
 }
 
 std::vector<std::string> BuildArpList(const TRows& rows, bool showTrayIcon) {

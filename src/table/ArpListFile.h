@@ -12,9 +12,12 @@
 std::vector<std::string> SplitPieces(std::string_view text, char sep);
 // Removes every character with a code up to 32 from both ends.
 std::string TrimText(std::string_view text);
-// A number (not 0 is true), or "True"/"False" in any letter case.
+// A plain decimal number (sign, digits, fraction, exponent; not 0 is true), or "True"/"False"
+// in any letter case. "nan", "inf" or "+-1" are no booleans.
 bool TryStrToBool(std::string_view text, bool& value);
 
+// Appends the row a line holds, or applies its TrayIcon setting; other lines are passed over.
+void ParseArpLine(std::string_view line, TRows& rows, bool& showTrayIcon);
 // Appends the rows the lines hold and applies a TrayIcon setting line; other lines are passed
 // over, and so is a TrayIcon line whose value is no boolean.
 void ParseArpList(const std::vector<std::string>& lines, TRows& rows, bool& showTrayIcon);

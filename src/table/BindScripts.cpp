@@ -5,24 +5,39 @@
 
 namespace {
 
-bool IsPlainAddressText(const std::string& ip) {
-    if (ip.empty()) return false;
-    for (char c : ip) {
-        if ((c < '0' || c > '9') && c != '.') return false;
+// Four dotted decimal numbers 0..255, leading zeros allowed, in their plain form: the classic
+// parsers Windows' tools use read "010" as octal, which would bind another host.
+bool PlainAddress(const std::string& text, std::string& plain) {
+    plain.clear();
+    std::size_t i = 0;
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0) {
+            if (i >= text.size() || text[i] != '.') return false;
+            ++i;
+        }
+        const std::size_t begin = i;
+        unsigned value = 0;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+            value = value * 10 + static_cast<unsigned>(text[i] - '0');
+            if (value > 255) return false;
+            ++i;
+        }
+        if (i == begin) return false;
+        if (part > 0) plain += '.';
+        plain += std::to_string(value);
     }
-    return true;
+    return i == text.size();
 }
 
 // The row's cells in script form, or false for a row that must not be written.
 bool ScriptCells(const TRow& row, char macSeparator, std::string& ip, std::string& mac) {
-    if (!IsPlainAddressText(row.IP)) return false;
+    if (!PlainAddress(row.IP, ip)) return false;
     TMacAddr bytes{};
     try {
         StrToMac(row.MAC, bytes.data());
     } catch (const EConvertError&) {
         return false;
     }
-    ip = row.IP;
     mac = MacToStr(bytes.data(), macSeparator);
     return true;
 }
@@ -35,17 +50,21 @@ std::string DhcpScope(const std::string& localIP) {
     return IPToStr(StrToIP(localIP) & 0x00FFFFFFu);
 }
 
-bool BuildBindArp(const TRows& rows, std::vector<std::string>& lines) {
+bool BuildBindArp(const TRows& rows, std::vector<std::string>& lines, int* badRow) {
     lines = {Header(), "@ECHO OFF"};
     std::string ip, mac;
     for (int i = 0; i < rows.Count(); ++i) {
-        if (!ScriptCells(rows.Row(i), '-', ip, mac)) return false;
+        if (!ScriptCells(rows.Row(i), '-', ip, mac)) {
+            if (badRow != nullptr) *badRow = i;
+            return false;
+        }
         lines.push_back("arp -s " + ip + " " + mac);
     }
     return true;
 }
 
-bool BuildBindDhcp(const TRows& rows, const std::string& localIP, std::vector<std::string>& lines) {
+bool BuildBindDhcp(const TRows& rows, const std::string& localIP, std::vector<std::string>& lines,
+                   int* badRow) {
     const std::string scope = DhcpScope(localIP);
     lines = {Header(), "@ECHO OFF",
              // Without delayed expansion the !var:-=! below stays literal and nothing is deleted.
@@ -56,7 +75,10 @@ bool BuildBindDhcp(const TRows& rows, const std::string& localIP, std::vector<st
                  "echo delete reservedip %%a !var:-=!>>netsh.txt)))"};
     std::string ip, mac;
     for (int i = 0; i < rows.Count(); ++i) {
-        if (!ScriptCells(rows.Row(i), 0, ip, mac)) return false;
+        if (!ScriptCells(rows.Row(i), 0, ip, mac)) {
+            if (badRow != nullptr) *badRow = i;
+            return false;
+        }
         lines.push_back("echo add reservedip " + ip + " " + mac + ">>netsh.txt");
     }
     for (const char* tail : {"echo exit>>netsh.txt", "netsh<netsh.txt", "del netsh.txt", "pause"}) {

@@ -1,6 +1,7 @@
 #include "Rows.h"
 
 #include <cstddef>
+#include <stdexcept>
 
 int TMemoryRows::Count() const { return static_cast<int>(rows_.size()); }
 
@@ -19,17 +20,34 @@ void TMemoryRows::Append(const std::string& ip, const std::string& mac) {
     selected_.push_back(false);
 }
 
+// In place, cycle by cycle, so that a large table is never held twice.
 void TMemoryRows::Reorder(const std::vector<int>& order) {
-    std::vector<TRow> rows;
-    std::vector<bool> selected;
-    rows.reserve(order.size());
-    selected.reserve(order.size());
-    for (int k : order) {
-        rows.push_back(std::move(rows_.at(static_cast<std::size_t>(k))));
-        selected.push_back(selected_.at(static_cast<std::size_t>(k)));
+    if (order.size() != rows_.size()) throw std::out_of_range("row order of another size");
+    std::vector<bool> placed(order.size(), false);
+    for (int from : order) {
+        if (from < 0 || static_cast<std::size_t>(from) >= order.size() ||
+            placed[static_cast<std::size_t>(from)]) {
+            throw std::out_of_range("row order is no permutation");
+        }
+        placed[static_cast<std::size_t>(from)] = true;
     }
-    rows_ = std::move(rows);
-    selected_ = std::move(selected);
+    placed.assign(order.size(), false);
+    for (std::size_t start = 0; start < order.size(); ++start) {
+        if (placed[start]) continue;
+        TRow row = std::move(rows_[start]);
+        bool selected = selected_[start];
+        std::size_t k = start;
+        for (;;) {
+            placed[k] = true;
+            const auto from = static_cast<std::size_t>(order[k]);
+            if (from == start) break;
+            rows_[k] = std::move(rows_[from]);
+            selected_[k] = selected_[from];
+            k = from;
+        }
+        rows_[k] = std::move(row);
+        selected_[k] = selected;
+    }
 }
 
 void TMemoryRows::DeleteSelected() {
@@ -41,6 +59,12 @@ void TMemoryRows::DeleteSelected() {
     }
     rows_.resize(kept);
     selected_.assign(kept, false);
+}
+
+void TMemoryRows::Reserve(int count) {
+    if (count <= 0) return;
+    rows_.reserve(static_cast<std::size_t>(count));
+    selected_.reserve(static_cast<std::size_t>(count));
 }
 
 void TMemoryRows::Select(int i, bool selected) {

@@ -23,6 +23,8 @@ class TRows {
     virtual void Reorder(const std::vector<int>& order) = 0;
     // Removes every row the user has selected; the rest keep their order.
     virtual void DeleteSelected() = 0;
+    // Room for count rows in all, taken before a long run of appends.
+    virtual void Reserve(int count) { (void)count; }
 };
 
 // Rows held in memory, with a selection of their own.
@@ -35,6 +37,7 @@ class TMemoryRows : public TRows {
     void Append(const std::string& ip, const std::string& mac) override;
     void Reorder(const std::vector<int>& order) override;
     void DeleteSelected() override;
+    void Reserve(int count) override;
 
     void Select(int i, bool selected = true);
     const std::vector<TRow>& Rows() const { return rows_; }

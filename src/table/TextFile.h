@@ -1,21 +1,82 @@
 // Plain single-byte text files: lines ended by CR LF, no byte-order mark, written whole.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 enum class TReadStatus { Ok, Missing, Failed };
 
-// Cuts text into lines at CR LF, a lone CR or a lone LF; a last line without an ending is kept;
-// a NUL byte ends the text.
+// Why a file was not written.
+enum class TFileFault {
+    None,
+    ReadOnly,      // the file is read-only for this user
+    NoAccess,      // the folder or the file refuses this user
+    ReadOnlyDisk,  // the file system is mounted read-only
+    DiskFull,
+    InUse,          // another program holds the file
+    NotAFile,       // a folder, device or pipe stands at the name
+    LinkRefused,    // a link another user could have aimed at any file (running as root)
+    Failed,         // any other system error, in Error
+    ListWithheld,   // the list could not be read at start, so nothing is written over it
+    UnreadableRow,  // a row's address or MAC cannot go into a script, in Row (from 0)
+};
+
+struct TFileResult {
+    TFileFault Fault = TFileFault::None;
+    int Error = 0;  // the system's error code, where there was one
+    int Row = -1;
+    explicit operator bool() const { return Fault == TFileFault::None; }
+};
+
+// A list file larger than this is not read (no hand-kept list comes near it).
+constexpr std::uint64_t kMaxTextFileSize = std::uint64_t{256} << 20;
+
+using TLineVisitor = std::function<void(std::string_view line)>;
+
+// Cuts text fed in pieces into lines at CR LF, a lone CR or a lone LF; a last line without an
+// ending is kept; a NUL byte ends the text.
+class TLineCutter {
+  public:
+    void Feed(std::string_view bytes, const TLineVisitor& onLine);
+    void Finish(const TLineVisitor& onLine);
+    // Whether anything but NULs and blanks (codes up to 32) followed a NUL: lines that the
+    // NUL hid, which no save may drop.
+    bool TextAfterNul() const { return textAfterNul_; }
+
+  private:
+    void CheckTail(std::string_view bytes);
+
+    std::string partial_;
+    bool afterCR_ = false;
+    bool ended_ = false;
+    bool textAfterNul_ = false;
+};
+
 std::vector<std::string> SplitLines(std::string_view text);
 // Every line, the last one included, followed by CR LF.
 std::string JoinLines(const std::vector<std::string>& lines);
 
-TReadStatus ReadTextLines(const std::string& path, std::vector<std::string>& lines);
+// Cuts what read gives (bytes read, 0 at the end, negative on error) into lines, through a
+// buffer of its own; false on a read error, more than kMaxTextFileSize bytes or text after a NUL.
+bool CutLines(const std::function<std::int64_t(char*, std::size_t)>& read,
+              const TLineVisitor& onLine);
 
-// Writes the lines to a temporary file beside path and renames it over path, so that the
-// previous file stays whole until the new one is complete. A read-only target is left alone.
-// Returns false when path was not replaced.
-bool WriteTextLines(const std::string& path, const std::vector<std::string>& lines);
+// Reads a regular file of at most kMaxTextFileSize bytes in one open. Nothing is handed on
+// until the whole file has been read without error and holds nothing after a NUL; then onCount
+// gets the number of lines and onLine each line in order. Failed for anything else (a folder,
+// a pipe, a device, a read error, text after a NUL).
+TReadStatus ReadTextLines(const std::string& path, const std::function<void(std::size_t)>& onCount,
+                          const TLineVisitor& onLine);
+
+// Replaces path with the lines: the new text goes to a temporary file of its own in the same
+// folder, which takes the old file's owner and permissions and is renamed over it once
+// complete, so that the previous file stays whole until then. Where the folder takes no new
+// file (or the owner cannot be kept) an existing file this user may write is rewritten in
+// place. A link is followed and its target replaced. A read-only file is left alone.
+TFileResult WriteTextLines(const std::string& path, const std::vector<std::string>& lines);
+
+// The system's text for an error code of TFileResult::Error.
+std::string SystemErrorText(int error);

@@ -3,6 +3,7 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <climits>
+#include <utility>
 
 #include "About.h"
 #include "Application.h"
@@ -15,7 +16,8 @@
 
 const char* const TQuorvelForm::RangeMessage = "扫描范围不正确，请输入正确的IP地址";
 const char* const TQuorvelForm::UnreadableListMessage =
-    "无法读取地址列表文件“ArpList.ini”。\n为保护其中的地址，本次运行不会改写该文件。";
+    "无法读取地址列表文件“ArpList.ini”。\n为保护其中的地址，本次运行不会改写该文件，"
+    "也不会改写“BindArp.bat”和“BindDhcp.bat”。";
 
 namespace {
 
@@ -27,6 +29,58 @@ std::unique_ptr<Ui::QuorvelForm> MakeControls(QWidget* form) {
 }
 
 QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
+
+// A warning in plain text: file names and system messages are never read as markup.
+void ShowWarning(QWidget* parent, const QString& text) {
+    QMessageBox box(QMessageBox::Warning, Q("提示"), text, QMessageBox::Ok, parent);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+QString FaultText(const TFileResult& result, bool script) {
+    switch (result.Fault) {
+        case TFileFault::None:
+            break;
+        case TFileFault::ReadOnly:
+            return Q("文件是只读的。");
+        case TFileFault::NoAccess:
+            return Q("没有写入权限（文件或所在文件夹不允许）。");
+        case TFileFault::ReadOnlyDisk:
+            return Q("所在磁盘是只读的。");
+        case TFileFault::DiskFull:
+            return Q("磁盘空间不足。");
+        case TFileFault::InUse:
+            return Q("文件正被其他程序占用。");
+        case TFileFault::NotAFile:
+            return Q("该名称处不是普通文件。");
+        case TFileFault::LinkRefused:
+            return Q(
+                "它是指向别处的链接，而链接或其目标文件夹属于其他用户；以管理员身份运行时不经此链接"
+                "写入。");
+        case TFileFault::ListWithheld:
+            return script ? Q("地址列表未能读取，为免丢失其中的绑定，脚本也不改写。")
+                          : Q("启动时无法读取该文件，为保护其中的地址，本次运行不会改写它。");
+        case TFileFault::UnreadableRow:
+            return Q("第 %1 行的 IP 地址或 MAC 地址无法写入脚本，原有文件保持不变。")
+                .arg(result.Row + 1);
+        case TFileFault::Failed:
+            return Q("写入出错：%1。").arg(QString::fromLocal8Bit(SystemErrorText(result.Error)));
+    }
+    return {};
+}
+
+// One text naming each file the save left unwritten and why.
+QString SaveReportText(const TSaveReport& report) {
+    QString text = Q("以下文件未能写入：");
+    const std::pair<const char*, const TFileResult*> files[] = {{"ArpList.ini", &report.List},
+                                                                {"BindArp.bat", &report.Arp},
+                                                                {"BindDhcp.bat", &report.Dhcp}};
+    for (const auto& [name, result] : files) {
+        if (*result) continue;
+        text += Q("\n“%1”：%2").arg(Q(name), FaultText(*result, result != &report.List));
+    }
+    return text;
+}
 
 TFormServices WithDefaults(TFormServices services) {
     if (!services.LocalIP) services.LocalIP = GetLocalIP;
@@ -142,14 +196,14 @@ void TQuorvelForm::BtAboutClick() {
     box.exec();
 }
 
-void TQuorvelForm::D1Click() { table_.DeleteSelected(); }
+void TQuorvelForm::D1Click() { ReportSaves(table_.DeleteSelected()); }
 
 void TQuorvelForm::ListView1ContextPopup(const QPoint& pos) {
     ui_->PopupMenu1->popup(ui_->ListView1->viewport()->mapToGlobal(pos));
 }
 
 void TQuorvelForm::ScanStep() {
-    if (Found) table_.MergeFound(CurrentIP, MacAddr);
+    if (Found) NoteScanSaves(table_.MergeFound(CurrentIP, MacAddr));
     ui_->IPEdit1->SetText(QString::fromStdString(IPToStr(HostToNet(CurrentIP + 1))));
     StepProgress();
 }
@@ -160,6 +214,7 @@ void TQuorvelForm::ScanDone() {
     ui_->BtStop->setEnabled(false);
     progressDone_ = 0;
     ui_->ProgressBar1->setValue(0);
+    ReportScanSaves();
 }
 
 void TQuorvelForm::StepProgress() {
@@ -167,6 +222,16 @@ void TQuorvelForm::StepProgress() {
     ui_->ProgressBar1->setValue(static_cast<int>(progressDone_ >> progressShift_));
 }
 
-void TQuorvelForm::ReportUnreadableList() {
-    QMessageBox::warning(this, Q("提示"), Q(UnreadableListMessage));
+void TQuorvelForm::ReportUnreadableList() { ShowWarning(this, Q(UnreadableListMessage)); }
+
+// The last save of a scan decides: a file it wrote holds every row, whatever earlier saves met.
+void TQuorvelForm::NoteScanSaves(const TSaveReport& report) { scanSaves_ = report; }
+
+void TQuorvelForm::ReportScanSaves() {
+    std::optional<TSaveReport> report = std::exchange(scanSaves_, std::nullopt);
+    if (report) ReportSaves(*report);
+}
+
+void TQuorvelForm::ReportSaves(const TSaveReport& report) {
+    if (!report) ShowWarning(this, SaveReportText(report));
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "AddressTable.h"
@@ -54,6 +55,11 @@ class TQuorvelForm : public QWidget {
     void ScanDone();
     void ReportUnreadableList();
     void StepProgress();
+    // Files a save left unwritten: noted during a scan and told once when it ends, told at
+    // once after a deletion.
+    void NoteScanSaves(const TSaveReport& report);
+    void ReportScanSaves();
+    void ReportSaves(const TSaveReport& report);
 
     std::unique_ptr<Ui::QuorvelForm> ui_;
     TFormServices services_;
@@ -66,4 +72,5 @@ class TQuorvelForm : public QWidget {
     int progressShift_ = 0;
     std::uint64_t progressDone_ = 0;
     bool centred_ = false;
+    std::optional<TSaveReport> scanSaves_;
 };

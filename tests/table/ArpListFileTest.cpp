@@ -93,10 +93,15 @@ TEST(TryStrToBool, NumbersAndWords) {
         const char* text;
         bool ok, value;
     };
-    for (Case c : {Case{"0", true, false}, Case{"1", true, true}, Case{"-1", true, true},
-                   Case{"0.0", true, false}, Case{"2.5", true, true}, Case{"TRUE", true, true},
-                   Case{"false", true, false}, Case{"fAlSe", true, false}, Case{"", false, false},
-                   Case{"yes", false, false}, Case{"on", false, false}}) {
+    for (Case c :
+         {Case{"0", true, false},         Case{"1", true, true},      Case{"-1", true, true},
+          Case{"0.0", true, false},       Case{"2.5", true, true},    Case{"TRUE", true, true},
+          Case{"false", true, false},     Case{"fAlSe", true, false}, Case{"", false, false},
+          Case{"yes", false, false},      Case{"on", false, false},   Case{"+1", true, true},
+          Case{".5", true, true},         Case{"1e3", true, true},    Case{"0e5", true, false},
+          Case{"-0.0", true, false},      Case{"nan", false, false},  Case{"inf", false, false},
+          Case{"infinity", false, false}, Case{"+-1", false, false},  Case{"1e", false, false},
+          Case{".", false, false},        Case{"0x1", false, false}}) {
         bool v = !c.value;
         EXPECT_EQ(TryStrToBool(c.text, v), c.ok) << c.text;
         if (c.ok) {
@@ -167,9 +172,21 @@ TEST_F(ListFileTest, OddCellsSurviveTheNextLoad) {
     }
 }
 
+// A NUL ends the text; NULs and blanks after it are padding. Anything else after it would be
+// rows that a save drops, so the list is then unreadable and never written over.
 TEST_F(ListFileTest, NulEndsTheText) {
-    EXPECT_EQ(RoundTrip(std::string("1.1.1.1|A\r\n2.2.2.2|B\0\r\n3.3.3.3|C\r\n", 33)),
+    const char padded[] = "1.1.1.1|A\r\n2.2.2.2|B\0\0\r\n \t\0";
+    EXPECT_EQ(RoundTrip(std::string(padded, sizeof padded - 1)),
               kHeader + "1.1.1.1|A\r\n2.2.2.2|B\r\n");
+    const std::string hiding("1.1.1.1|A\r\n2.2.2.2|B\0\r\n3.3.3.3|C\r\n", 33);
+    dir.Write("ArpList.ini", hiding);
+    TMemoryRows fresh;
+    TAddressTable again(fresh);
+    again.SetDirectory(dir.Path());
+    EXPECT_EQ(again.LoadArpList(), TLoadStatus::Unreadable);
+    fresh.Append("4.4.4.4", "00:11:22:33:44:55");
+    EXPECT_EQ(again.SaveAll().List.Fault, TFileFault::ListWithheld);
+    EXPECT_EQ(dir.Read("ArpList.ini"), hiding);
 }
 
 TEST_F(ListFileTest, MissingFileGivesEmptyTableAndTheFirstSaveCreatesIt) {
@@ -210,8 +227,12 @@ TEST_F(ListFileTest, UnwritableDirectoryFailsQuietlyAndLeavesNoTemporaryFile) {
         table.SetDirectory(dir.Path());
         fs::permissions(dir.Path(), kReadOnly | fs::perms::owner_exec | fs::perms::group_exec |
                                         fs::perms::others_exec);
-        EXPECT_FALSE(table.SaveArpList());
-        EXPECT_EQ(dir.Read("ArpList.ini"), "1.1.1.1|A\r\n");
+        // The list, which this user may write, is rewritten in place; the scripts, new files,
+        // cannot be made.
+        TSaveReport report = table.SaveAll();
+        EXPECT_TRUE(report.List);
+        EXPECT_EQ(report.Arp.Fault, TFileFault::NoAccess);
+        EXPECT_EQ(dir.Read("ArpList.ini"), kHeader + "1.1.1.1|00:11:22:33:44:55\r\n");
     }
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}),
               DirectoryModeIsEnforced() ? 1 : 0);
@@ -256,11 +277,18 @@ TEST_F(ListFileTest, SaveKeepsTheFilePermissions) {
 #endif
     const fs::perms mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
     dir.Write("ArpList.ini", "1.1.1.1|A\r\n");
+    dir.Write("BindArp.bat", "previous");
     fs::permissions(dir.File("ArpList.ini"), mode);
     ASSERT_EQ(table.LoadArpList(), TLoadStatus::Loaded);
     ASSERT_TRUE(table.SaveArpList());
     EXPECT_EQ(fs::status(dir.File("ArpList.ini")).permissions(), mode);
     EXPECT_EQ(ReadFile(dir.File("ArpList.ini")), kHeader + "1.1.1.1|A\r\n");
+    // Set-ID and sticky bits are never carried over to the new file.
+    fs::permissions(dir.File("BindArp.bat"),
+                    mode | fs::perms::set_uid | fs::perms::set_gid | fs::perms::sticky_bit);
+    rows.SetMAC(0, "00:11:22:33:44:55");
+    ASSERT_EQ(table.SaveBindArp().Fault, TFileFault::None);
+    EXPECT_EQ(fs::status(dir.File("BindArp.bat")).permissions(), mode);
 }
 
 }  // namespace

@@ -69,7 +69,10 @@ TEST_F(ScriptsTest, UnwritableCellsKeepThePreviousScripts) {
          {Case{"1.2.3.4", "00:11:22:33:44"}, Case{"1.2.3.4", "001122334455"},
           Case{"1.2.3.4", "zz:11:22:33:44:55"}, Case{"1.2.3.4 & del /q C:\\*", "00:11:22:33:44:55"},
           Case{"1.2.3.4>x", "00:11:22:33:44:55"}, Case{"%PATH%", "00:11:22:33:44:55"},
-          Case{"", "00:11:22:33:44:55"}, Case{"1.2.3.4\"", "00:11:22:33:44:55"}}) {
+          Case{"", "00:11:22:33:44:55"}, Case{"1.2.3.4\"", "00:11:22:33:44:55"},
+          Case{"1.2.3", "00:11:22:33:44:55"}, Case{"3232235777", "00:11:22:33:44:55"},
+          Case{"1.2.3.256", "00:11:22:33:44:55"}, Case{"1..2.3", "00:11:22:33:44:55"},
+          Case{"1.2.3.4.", "00:11:22:33:44:55"}}) {
         TMemoryRows r;
         TAddressTable t(r);
         t.SetDirectory(dir.Path());
@@ -77,12 +80,30 @@ TEST_F(ScriptsTest, UnwritableCellsKeepThePreviousScripts) {
         dir.Write("BindDhcp.bat", "old dhcp");
         r.Append("1.1.1.1", "00:11:22:33:44:55");
         r.Append(c.ip, c.mac);
-        EXPECT_FALSE(t.SaveAll()) << c.ip << " " << c.mac;
+        TSaveReport report = t.SaveAll();
+        EXPECT_FALSE(report) << c.ip << " " << c.mac;
+        EXPECT_EQ(report.Arp.Fault, TFileFault::UnreadableRow) << c.ip << " " << c.mac;
+        EXPECT_EQ(report.Dhcp.Row, 1) << c.ip << " " << c.mac;
         EXPECT_EQ(dir.Read("BindArp.bat"), "old arp") << c.ip << " " << c.mac;
         EXPECT_EQ(dir.Read("BindDhcp.bat"), "old dhcp") << c.ip << " " << c.mac;
         // the list keeps the row as it stands: it is the administrator's to mend
         EXPECT_NE(dir.Read("ArpList.ini").find(std::string(c.ip) + "|" + c.mac), std::string::npos);
     }
+}
+
+// The classic parsers Windows' tools use read 010 as octal (8): an address goes into the scripts
+// in its plain form, the one this tool reads it as.
+TEST_F(ScriptsTest, AddressesAreWrittenInTheirPlainForm) {
+    rows.Append("192.168.001.010", "00:11:22:33:44:55");
+    rows.Append("010.0.0.000", "00:11:22:33:44:66");
+    ASSERT_TRUE(table.SaveAll());
+    const std::string arp = dir.Read("BindArp.bat");
+    EXPECT_NE(arp.find("\r\narp -s 192.168.1.10 00-11-22-33-44-55\r\n"), std::string::npos);
+    EXPECT_NE(arp.find("\r\narp -s 10.0.0.0 00-11-22-33-44-66\r\n"), std::string::npos);
+    EXPECT_NE(dir.Read("BindDhcp.bat").find("echo add reservedip 192.168.1.10 001122334455>>"),
+              std::string::npos);
+    // The list keeps the cell as it stands.
+    EXPECT_NE(dir.Read("ArpList.ini").find("\r\n192.168.001.010|"), std::string::npos);
 }
 
 TEST_F(ScriptsTest, MacCellsAreRewrittenNeverCopied) {

@@ -118,7 +118,7 @@ TEST_F(ScriptSafetyTest, HandEditedListNeverPutsACommandIntoAScript) {
             t.SetDirectory(dir.Path());
             t.SetLocalIPSource([] { return std::string("198.18.0.1"); });
             ASSERT_EQ(t.LoadArpList(), TLoadStatus::Loaded);
-            bool saved = t.SaveAll();
+            bool saved = static_cast<bool>(t.SaveAll());
             std::string arp = dir.Read("BindArp.bat");
             std::string dhcp = dir.Read("BindDhcp.bat");
             EXPECT_TRUE(arp == "previous arp" || IsSafeBindArp(arp)) << arp;

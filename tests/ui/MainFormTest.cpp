@@ -385,6 +385,58 @@ class TMainFormTest : public QObject {
         QCOMPARE(form_->Rows().Count(), 1);
         QVERIFY(QFileInfo("ArpList.ini").isDir());
         QVERIFY(!QFile::exists("BindArp.bat"));
+        // The scan's end says again what stays unwritten.
+        QTRY_COMPARE(boxes.Texts.size(), 2);
+        QCOMPARE(
+            boxes.Texts.at(1),
+            QString("以下文件未能写入：\n"
+                    "“ArpList.ini”：启动时无法读取该文件，为保护其中的地址，本次运行不会改写它。\n"
+                    "“BindArp.bat”：地址列表未能读取，为免丢失其中的绑定，脚本也不改写。\n"
+                    "“BindDhcp.bat”：地址列表未能读取，为免丢失其中的绑定，脚本也不改写。"));
+    }
+
+    // Files a save leaves unwritten are told in one box when the scan ends, however many saves
+    // the scan made, and once more after a deletion.
+    void saveFaultsAreToldWhenTheScanEnds_data() {
+        QTest::addColumn<QByteArray>("list");
+        QTest::addColumn<bool>("readOnly");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("read-only list")
+            << QByteArray("192.168.1.9|00:1A:2B:3C:4D:09\r\n") << true
+            << QString("以下文件未能写入：\n“ArpList.ini”：文件是只读的。");
+        QTest::newRow("script withheld for an unreadable row")
+            << QByteArray("192.168.1.9|00:1A:2B:3C:4D\r\n") << false
+            << QString(
+                   "以下文件未能写入：\n"
+                   "“BindArp.bat”：第 3 行的 IP 地址或 MAC 地址无法写入脚本，原有文件保持不变。\n"
+                   "“BindDhcp.bat”：第 3 行的 IP 地址或 MAC 地址无法写入脚本，原有文件保持不变。");
+    }
+    void saveFaultsAreToldWhenTheScanEnds() {
+        QFETCH(QByteArray, list);
+        QFETCH(bool, readOnly);
+        QFETCH(QString, text);
+        WriteFile("ArpList.ini", list);
+        if (readOnly) QVERIFY(QFile::setPermissions("ArpList.ini", QFile::ReadOwner));
+        lan_->Answer(H("192.168.1.1"), M(0x01));
+        lan_->Answer(H("192.168.1.2"), M(0x02));
+        MakeForm();
+        SetRange("192.168.1.1", "192.168.1.3");
+        TBoxCatcher boxes;
+        QTest::mouseClick(Ui().BtStart, Qt::LeftButton);
+        WaitIdle();
+        QTRY_COMPARE(boxes.Texts, QStringList{text});
+        QCOMPARE(boxes.Titles, QStringList{"提示"});
+        QCOMPARE(boxes.Icons.at(0), QMessageBox::Warning);
+        QCOMPARE(form_->Rows().Count(), 3);
+        if (readOnly) QCOMPARE(ReadFile("ArpList.ini"), list);
+        QCOMPARE(QFile::exists("BindArp.bat"), readOnly);
+
+        QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(10, 10),
+                                  Ui().ListView1->viewport()->mapToGlobal(QPoint(10, 10)));
+        QApplication::sendEvent(Ui().ListView1->viewport(), &menuKey);
+        QTRY_VERIFY(Ui().PopupMenu1->isVisible());
+        QTest::keyClick(Ui().PopupMenu1, Qt::Key_D);
+        QTRY_COMPARE(boxes.Texts, QStringList({text, text}));
     }
 
     void hugeRangeScaledProgress_data() {

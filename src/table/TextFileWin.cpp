@@ -1,0 +1,162 @@
+// Reading and replacing text files on Windows: the list is read with others allowed to read but
+// not to write it, and a save goes to a new file of an unpredictable name that MoveFileEx puts
+// over the old one.
+#include <windows.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <utility>
+
+#include "TextFile.h"
+
+namespace {
+
+class THandle {
+  public:
+    explicit THandle(HANDLE h) : h_(h) {}
+    ~THandle() {
+        if (Valid()) CloseHandle(h_);
+    }
+    THandle(const THandle&) = delete;
+    THandle& operator=(const THandle&) = delete;
+    HANDLE Get() const { return h_; }
+    bool Valid() const { return h_ != INVALID_HANDLE_VALUE; }
+    void Close() {
+        if (Valid()) CloseHandle(h_);
+        h_ = INVALID_HANDLE_VALUE;
+    }
+
+  private:
+    HANDLE h_;
+};
+
+TFileResult Fault(TFileFault fault, int error = 0) { return TFileResult{fault, error, -1}; }
+
+TFileResult FromError(DWORD error) {
+    const int code = static_cast<int>(error);
+    switch (error) {
+        case ERROR_ACCESS_DENIED:
+            return Fault(TFileFault::NoAccess, code);
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
+            return Fault(TFileFault::InUse, code);
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL:
+            return Fault(TFileFault::DiskFull, code);
+        case ERROR_WRITE_PROTECT:
+            return Fault(TFileFault::ReadOnlyDisk, code);
+        default:
+            return Fault(TFileFault::Failed, code);
+    }
+}
+
+std::string TemporaryPath(const std::string& path) {
+    static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+    std::random_device random;
+    std::string suffix;
+    for (int i = 0; i < 3; ++i) {
+        std::uint32_t bits = random();
+        for (int k = 0; k < 4; ++k, bits /= 36) suffix += kDigits[bits % 36];
+    }
+    return path + ".tmp-" + suffix;
+}
+
+bool WriteAll(HANDLE h, const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(text.size() - done, 1u << 30));
+        DWORD written = 0;
+        if (!WriteFile(h, text.data() + done, chunk, &written, nullptr) || written == 0) {
+            return false;
+        }
+        done += written;
+    }
+    return FlushFileBuffers(h) != 0;
+}
+
+// Where no new file may be made beside it, a file this user may write is rewritten in place.
+TFileResult RewriteInPlace(const std::string& path, const std::string& text) {
+    THandle h(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h.Valid()) return FromError(GetLastError());
+    if (!WriteAll(h.Get(), text) || !SetEndOfFile(h.Get()) || !FlushFileBuffers(h.Get())) {
+        return FromError(GetLastError());
+    }
+    return {};
+}
+
+}  // namespace
+
+TReadStatus ReadTextLines(const std::string& path, const std::function<void(std::size_t)>& onCount,
+                          const TLineVisitor& onLine) {
+    THandle h(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h.Valid()) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? TReadStatus::Missing
+                                                                              : TReadStatus::Failed;
+    }
+    LARGE_INTEGER size{};
+    if (GetFileType(h.Get()) != FILE_TYPE_DISK || !GetFileSizeEx(h.Get(), &size) ||
+        static_cast<std::uint64_t>(size.QuadPart) > kMaxTextFileSize) {
+        return TReadStatus::Failed;
+    }
+    const auto read = [&h](char* buffer, std::size_t bytes) -> std::int64_t {
+        DWORD got = 0;
+        if (!ReadFile(h.Get(), buffer, static_cast<DWORD>(bytes), &got, nullptr)) return -1;
+        return got;
+    };
+    std::size_t count = 0;
+    if (!CutLines(read, [&count](std::string_view) { ++count; })) return TReadStatus::Failed;
+    LARGE_INTEGER start{};
+    if (!SetFilePointerEx(h.Get(), start, nullptr, FILE_BEGIN)) return TReadStatus::Failed;
+    onCount(count);
+    return CutLines(read, onLine) ? TReadStatus::Ok : TReadStatus::Failed;
+}
+
+TFileResult WriteTextLines(const std::string& path, const std::vector<std::string>& lines) {
+    const std::string text = JoinLines(lines);
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+    if (exists && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return Fault(TFileFault::NotAFile);
+    if (exists && (attributes & FILE_ATTRIBUTE_READONLY) != 0) return Fault(TFileFault::ReadOnly);
+
+    std::string temp;
+    HANDLE created = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < 100 && created == INVALID_HANDLE_VALUE; ++attempt) {
+        temp = TemporaryPath(path);
+        created = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (created != INVALID_HANDLE_VALUE) break;
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
+        if (error == ERROR_ACCESS_DENIED && exists) return RewriteInPlace(path, text);
+        return FromError(error);
+    }
+    THandle h(created);
+    if (!h.Valid()) return Fault(TFileFault::Failed, ERROR_FILE_EXISTS);
+    bool ok = WriteAll(h.Get(), text);
+    DWORD error = ok ? 0 : GetLastError();
+    h.Close();
+    if (ok && !MoveFileExA(temp.c_str(), path.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        ok = false;
+        error = GetLastError();
+    }
+    if (!ok) {
+        DeleteFileA(temp.c_str());
+        return FromError(error);
+    }
+    return {};
+}
+
+std::string SystemErrorText(int error) {
+    char text[512] = {};
+    const DWORD n =
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                       static_cast<DWORD>(error), 0, text, sizeof text, nullptr);
+    std::string s(text, n);
+    while (!s.empty() && static_cast<unsigned char>(s.back()) <= 32) s.pop_back();
+    return s;
+}

@@ -104,9 +104,7 @@ void TQuorvelForm::BtStartClick() {
     const std::uint32_t start = NetToHost(StrToIP(ui_->IPEdit1->Text().toStdString()));
     const std::uint32_t end = NetToHost(StrToIP(ui_->IPEdit2->Text().toStdString()));
     if (end < start) {
-        QMessageBox box(QMessageBox::Information, Q("提示"), Q(RangeMessage), QMessageBox::Ok,
-                        this);
-        box.exec();
+        ShowMessageBox(this, QMessageBox::Information, Q("提示"), Q(RangeMessage));
         return;
     }
     ui_->BtStart->setEnabled(false);
@@ -168,5 +166,5 @@ void TQuorvelForm::StepProgress() {
 }
 
 void TQuorvelForm::ReportUnreadableList() {
-    QMessageBox::warning(this, Q("提示"), Q(UnreadableListMessage));
+    ShowMessageBox(this, QMessageBox::Warning, Q("提示"), Q(UnreadableListMessage));
 }

@@ -2,6 +2,7 @@
 // and the keys that close it or not.
 #include <QDesktopServices>
 #include <QLabel>
+#include <QPushButton>
 #include <QTest>
 #include <QUrl>
 
@@ -89,6 +90,8 @@ class TAboutBoxTest : public QObject {
         QTest::addColumn<bool>("closes");
         QTest::newRow("Escape keeps it open") << int(Qt::Key_Escape) << false;
         QTest::newRow("Enter presses OK") << int(Qt::Key_Return) << true;
+        QTest::newRow("keypad Enter presses OK") << int(Qt::Key_Enter) << true;
+        QTest::newRow("Space presses OK") << int(Qt::Key_Space) << true;
     }
     void keys() {
         QFETCH(int, key);
@@ -96,7 +99,10 @@ class TAboutBoxTest : public QObject {
         TAboutBox box;
         box.show();
         QVERIFY(QTest::qWaitForWindowExposed(&box));
-        QTest::keyClick(&box, Qt::Key(key));
+        box.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&box));
+        QCOMPARE(QApplication::focusWidget(), box.findChild<QPushButton*>("OKButton"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key(key));
         QCOMPARE(box.isVisible(), !closes);
         if (closes) QCOMPARE(box.result(), int(QDialog::Accepted));
     }

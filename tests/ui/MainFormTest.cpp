@@ -230,6 +230,7 @@ class TMainFormTest : public QObject {
             QCOMPARE(boxes.Texts, QStringList{TQuorvelForm::RangeMessage});
             QCOMPARE(boxes.Titles, QStringList{"提示"});
             QCOMPARE(boxes.Icons.at(0), QMessageBox::Information);
+            QCOMPARE(boxes.Formats.at(0), Qt::PlainText);
             QVERIFY(lan_->Probed().empty());
             QCOMPARE(Ui().IPEdit1->Text(), first);
         } else {
@@ -238,6 +239,50 @@ class TMainFormTest : public QObject {
             QCOMPARE(Ui().ProgressBar1->maximum(), 1);
         }
         VerifyIdle();
+    }
+
+    void keysPressTheFocusedButton_data() {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("key");
+        for (const char* button : {"BtStart", "BtStop", "BtAbout"}) {
+            QTest::addRow("Return on %s", button) << button << int(Qt::Key_Return);
+            QTest::addRow("keypad Enter on %s", button) << button << int(Qt::Key_Enter);
+            QTest::addRow("Space on %s", button) << button << int(Qt::Key_Space);
+        }
+    }
+    void keysPressTheFocusedButton() {
+        QFETCH(QString, button);
+        QFETCH(int, key);
+        MakeForm();
+        SetRange("192.168.1.1", "192.168.1.5");
+        lan_->BlockAt(H("192.168.1.2"));
+        if (button == "BtStop") {
+            QTest::mouseClick(Ui().BtStart, Qt::LeftButton);
+            QTRY_VERIFY(lan_->Blocked());
+        }
+        bool aboutShown = false;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, [&] {
+            if (auto* box = qobject_cast<TAboutBox*>(QApplication::activeModalWidget())) {
+                aboutShown = true;
+                box->accept();
+            }
+        });
+        poll.start(5);
+        form_->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+        auto* pushButton = form_->findChild<QPushButton*>(button);
+        pushButton->setFocus(Qt::TabFocusReason);
+        QCOMPARE(QApplication::focusWidget(), pushButton);
+
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key(key));
+
+        if (button == "BtStart") QTRY_VERIFY(lan_->Blocked());
+        QCOMPARE(aboutShown, button == "BtAbout");
+        lan_->Release();
+        WaitIdle();
+        const std::size_t probed = button == "BtStart" ? 5u : button == "BtStop" ? 2u : 0u;
+        QCOMPARE(lan_->Probed().size(), probed);
     }
 
     void stopAndResume() {
@@ -379,6 +424,7 @@ class TMainFormTest : public QObject {
         MakeForm();
         QTRY_COMPARE(boxes.Texts, QStringList{TQuorvelForm::UnreadableListMessage});
         QCOMPARE(boxes.Icons.at(0), QMessageBox::Warning);
+        QCOMPARE(boxes.Formats.at(0), Qt::PlainText);
         SetRange("192.168.1.1", "192.168.1.1");
         QTest::mouseClick(Ui().BtStart, Qt::LeftButton);
         WaitIdle();

@@ -34,7 +34,10 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui
 TAboutBox::~TAboutBox() = default;
 
 bool TAboutBox::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::MouseButtonPress && watched == ui_->Image1) {
+    // The second press of a quick double click comes as a double click.
+    const bool press =
+        event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick;
+    if (press && watched == ui_->Image1) {
         Image1MouseDown(*static_cast<QMouseEvent*>(event));
     } else if (event->type() == QEvent::MouseButtonRelease) {
         const auto* mouse = static_cast<QMouseEvent*>(event);

@@ -62,8 +62,18 @@ void TAboutBox::keyPressEvent(QKeyEvent* event) {
 }
 
 void TAboutBox::showEvent(QShowEvent* event) {
-    if (QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
+    // Over the window that opened it, or else over the screen.
+    if (QScreen* s = screen()) {
+        const QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
+        const QRect screenArea = s->availableGeometry();
+        centring_.Centre(this, owner ? owner->frameGeometry() : screenArea, screenArea);
+    }
     QDialog::showEvent(event);
+}
+
+void TAboutBox::moveEvent(QMoveEvent* event) {
+    QDialog::moveEvent(event);
+    centring_.Moved(this);
 }
 
 void TAboutBox::STWebClick() { QDesktopServices::openUrl(QUrl(ui_->STWeb->text())); }

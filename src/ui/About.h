@@ -4,6 +4,8 @@
 #include <QDialog>
 #include <memory>
 
+#include "Look.h"
+
 namespace Ui {
 class AboutBox;
 }
@@ -23,6 +25,7 @@ class TAboutBox : public QDialog {
     bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
 
   private:
     void STWebClick();
@@ -30,4 +33,5 @@ class TAboutBox : public QDialog {
     void Image1MouseDown(const QMouseEvent& event);
 
     std::unique_ptr<Ui::AboutBox> ui_;
+    TFrameCentring centring_;
 };

@@ -66,9 +66,15 @@ TQuorvelForm::~TQuorvelForm() { FormDestroy(); }
 void TQuorvelForm::showEvent(QShowEvent* event) {
     if (!centred_) {
         centred_ = true;
-        if (QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
+        if (QScreen* s = screen())
+            centring_.Centre(this, s->availableGeometry(), s->availableGeometry());
     }
     QWidget::showEvent(event);
+}
+
+void TQuorvelForm::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    centring_.Moved(this);
 }
 
 void TQuorvelForm::FormCreate() {

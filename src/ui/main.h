@@ -11,6 +11,7 @@
 #include "AddressTable.h"
 #include "ArpProbe.h"
 #include "ListViewRows.h"
+#include "Look.h"
 
 namespace Ui {
 class QuorvelForm;
@@ -41,6 +42,7 @@ class TQuorvelForm : public QWidget {
 
   protected:
     void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
 
   private:
     void FormCreate();
@@ -66,4 +68,5 @@ class TQuorvelForm : public QWidget {
     int progressShift_ = 0;
     std::uint64_t progressDone_ = 0;
     bool centred_ = false;
+    TFrameCentring centring_;
 };

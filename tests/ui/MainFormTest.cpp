@@ -8,12 +8,14 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include "About.h"
 #include "IPMACEdit.h"
+#include "Look.h"
 #include "ScriptedLan.h"
 #include "WindowTests.h"
 #include "main.h"
@@ -135,6 +137,74 @@ class TMainFormTest : public QObject {
         QCOMPARE(Ips(form_->Rows()), QStringList({"10.0.0.1", "192.168.1.9"}));
         QVERIFY(ShowTrayIcon);
         VerifyIdle();
+    }
+
+    // Frame sizes: the window's client area 395 x 284, the About box's 297 x 183, each with a
+    // window manager's frame of 4 pixels a side and a 23-pixel title bar where one is given.
+    void centredFramePos_data() {
+        QTest::addColumn<QRect>("over");
+        QTest::addColumn<QSize>("frame");
+        QTest::addColumn<QRect>("screen");
+        QTest::addColumn<QPoint>("pos");
+        const QRect screen(0, 0, 1024, 768);
+        QTest::newRow("no frame") << screen << QSize(395, 284) << screen << QPoint(314, 242);
+        QTest::newRow("frame") << screen << QSize(403, 311) << screen << QPoint(310, 228);
+        QTest::newRow("odd difference truncated") << QRect(0, 0, 1025, 769) << QSize(395, 284)
+                                                  << QRect(0, 0, 1025, 769) << QPoint(315, 242);
+        QTest::newRow("second screen below a panel")
+            << QRect(1024, 30, 1280, 994) << QSize(403, 311) << QRect(1024, 30, 1280, 994)
+            << QPoint(1462, 371);
+        QTest::newRow("About box over the window")
+            << QRect(310, 228, 403, 311) << QSize(305, 210) << screen << QPoint(359, 278);
+        QTest::newRow("over a window at the right edge: kept on the screen")
+            << QRect(900, 100, 403, 311) << QSize(305, 210) << screen << QPoint(719, 150);
+        QTest::newRow("over a window above the screen: kept on the screen")
+            << QRect(-100, -200, 403, 311) << QSize(305, 210) << screen << QPoint(0, 0);
+        QTest::newRow("larger than the screen: top-left on it")
+            << QRect(0, 0, 640, 480) << QSize(800, 600) << QRect(0, 0, 640, 480) << QPoint(0, 0);
+    }
+    void centredFramePos() {
+        QFETCH(QRect, over);
+        QFETCH(QSize, frame);
+        QFETCH(QRect, screen);
+        QFETCH(QPoint, pos);
+        QCOMPARE(CentredFramePos(over, frame, screen), pos);
+    }
+
+    // The window's frame centred on the screen, the About box's over the window's.
+    void centredWindows() {
+        MakeForm();
+        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+        const QRect screen = form_->screen()->availableGeometry();
+        const auto verifyCentred = [](const QRect& frame, const QRect& over) {
+            QVERIFY2(std::abs(frame.center().x() - over.center().x()) <= 1 &&
+                         std::abs(frame.center().y() - over.center().y()) <= 1,
+                     qPrintable(QString("frame at %1,%2 %3x%4 over %5,%6 %7x%8")
+                                    .arg(frame.x())
+                                    .arg(frame.y())
+                                    .arg(frame.width())
+                                    .arg(frame.height())
+                                    .arg(over.x())
+                                    .arg(over.y())
+                                    .arg(over.width())
+                                    .arg(over.height())));
+        };
+        QTRY_VERIFY(form_->frameGeometry().contains(screen.center()));
+        verifyCentred(form_->frameGeometry(), screen);
+        // Moved by the user, the window stays where it is put; the About box follows it.
+        form_->move(form_->frameGeometry().topLeft() - QPoint(40, 30));
+        QTRY_COMPARE(form_->frameGeometry().center(), screen.center() - QPoint(40, 30));
+        QRect aboutFrame;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<TAboutBox*>(QApplication::activeModalWidget());
+            if (box == nullptr || !box->isVisible()) return;
+            aboutFrame = box->frameGeometry();
+            box->accept();
+        });
+        poll.start(50);
+        QTest::mouseClick(Ui().BtAbout, Qt::LeftButton);
+        verifyCentred(aboutFrame, form_->frameGeometry());
     }
 
     void tabOrder() {

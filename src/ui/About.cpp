@@ -71,11 +71,6 @@ void TAboutBox::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
 }
 
-void TAboutBox::moveEvent(QMoveEvent* event) {
-    QDialog::moveEvent(event);
-    centring_.Moved(this);
-}
-
 void TAboutBox::STWebClick() { QDesktopServices::openUrl(QUrl(ui_->STWeb->text())); }
 
 void TAboutBox::STEmailClick() {

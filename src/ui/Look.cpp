@@ -1,6 +1,8 @@
 #include "Look.h"
 
+#include <QEvent>
 #include <QWidget>
+#include <QWindow>
 #include <QtGlobal>
 #include <algorithm>
 
@@ -23,16 +25,26 @@ QPoint CentredFramePos(const QRect& over, const QSize& frame, const QRect& scree
 }
 
 void TFrameCentring::Centre(QWidget* window, const QRect& over, const QRect& screen) {
+    window_ = window;
     over_ = over;
     screen_ = screen;
+    // Reading the frame also brings the window's idea of it up to date, which move() relies on.
     frame_ = window->frameGeometry().size();
-    waiting_ = true;
     window->move(CentredFramePos(over_, frame_, screen_));
+    if (QWindow* handle = window->windowHandle()) handle->installEventFilter(this);
 }
 
-void TFrameCentring::Moved(QWidget* window) {
-    if (!waiting_ || window->frameGeometry().size() == frame_) return;
-    waiting_ = false;
-    frame_ = window->frameGeometry().size();
-    window->move(CentredFramePos(over_, frame_, screen_));
+bool TFrameCentring::eventFilter(QObject* watched, QEvent* event) {
+    // Any event of the window (its exposure, moves, activation) may be the first one after the
+    // manager framed it; the frame is looked at until it has changed once, or the window hides.
+    if (window_ && watched == window_->windowHandle()) {
+        if (event->type() == QEvent::Hide) {
+            watched->removeEventFilter(this);
+        } else if (window_->frameGeometry().size() != frame_) {
+            watched->removeEventFilter(this);
+            frame_ = window_->frameGeometry().size();
+            window_->move(CentredFramePos(over_, frame_, screen_));
+        }
+    }
+    return QObject::eventFilter(watched, event);
 }

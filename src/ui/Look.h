@@ -1,10 +1,11 @@
 #pragma once
 
+#include <QObject>
 #include <QPoint>
+#include <QPointer>
 #include <QRect>
 #include <QSize>
-
-class QWidget;
+#include <QWidget>
 
 // Registers the windows' compiled-in pictures (the program icon); safe to call more than once.
 void PrepareLook();
@@ -14,18 +15,19 @@ void PrepareLook();
 // screen keeps its top-left corner on it.
 QPoint CentredFramePos(const QRect& over, const QSize& frame, const QRect& screen);
 
-// Centres a window, frame included, when it is shown, and once more when the window manager's
-// frame around it becomes known, which happens only after the window is up.
-class TFrameCentring {
+// Centres a window, frame included, when it is shown (call from its showEvent), and once more
+// when the window manager's frame around it becomes known: only after the window is up, and
+// without a move of the window itself when the manager keeps the client area where it was.
+class TFrameCentring : public QObject {
   public:
-    // From the window's showEvent.
     void Centre(QWidget* window, const QRect& over, const QRect& screen);
-    // From the window's moveEvent.
-    void Moved(QWidget* window);
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    QPointer<QWidget> window_;
     QRect over_;
     QRect screen_;
     QSize frame_;
-    bool waiting_ = false;
 };

@@ -72,11 +72,6 @@ void TQuorvelForm::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
 }
 
-void TQuorvelForm::moveEvent(QMoveEvent* event) {
-    QWidget::moveEvent(event);
-    centring_.Moved(this);
-}
-
 void TQuorvelForm::FormCreate() {
     // A local address the field cannot take (none found) leaves both fields at "0.0.0.0".
     try {

@@ -42,7 +42,6 @@ class TQuorvelForm : public QWidget {
 
   protected:
     void showEvent(QShowEvent* event) override;
-    void moveEvent(QMoveEvent* event) override;
 
   private:
     void FormCreate();

@@ -3,6 +3,7 @@
 // closing during a scan, a scan served behind the About box, an unreadable list, huge ranges.
 #include <QContextMenuEvent>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
@@ -12,6 +13,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWindow>
 
 #include "About.h"
 #include "IPMACEdit.h"
@@ -53,6 +55,22 @@ std::vector<std::uint32_t> Range(const char* first, const char* last) {
     std::vector<std::uint32_t> all;
     for (std::uint32_t ip = H(first); ip <= H(last); ++ip) all.push_back(ip);
     return all;
+}
+
+// Centred within a pixel: halves of odd differences are truncated.
+bool Centred(const QRect& frame, const QRect& over) {
+    return std::abs(frame.center().x() - over.center().x()) <= 1 &&
+           std::abs(frame.center().y() - over.center().y()) <= 1;
+}
+
+QString Describe(const QWidget& window) {
+    const QRect f = window.frameGeometry();
+    return QString("%1's frame at %2,%3 %4x%5")
+        .arg(window.windowTitle())
+        .arg(f.x())
+        .arg(f.y())
+        .arg(f.width())
+        .arg(f.height());
 }
 
 }  // namespace
@@ -171,40 +189,33 @@ class TMainFormTest : public QObject {
         QCOMPARE(CentredFramePos(over, frame, screen), pos);
     }
 
-    // The window's frame centred on the screen, the About box's over the window's.
+    // The window's frame centred on the screen, the About box's over the window's. Under a
+    // window manager a frame is known only once its window is up: each is given a moment.
     void centredWindows() {
         MakeForm();
         QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
         const QRect screen = form_->screen()->availableGeometry();
-        const auto verifyCentred = [](const QRect& frame, const QRect& over) {
-            QVERIFY2(std::abs(frame.center().x() - over.center().x()) <= 1 &&
-                         std::abs(frame.center().y() - over.center().y()) <= 1,
-                     qPrintable(QString("frame at %1,%2 %3x%4 over %5,%6 %7x%8")
-                                    .arg(frame.x())
-                                    .arg(frame.y())
-                                    .arg(frame.width())
-                                    .arg(frame.height())
-                                    .arg(over.x())
-                                    .arg(over.y())
-                                    .arg(over.width())
-                                    .arg(over.height())));
-        };
-        QTRY_VERIFY(form_->frameGeometry().contains(screen.center()));
-        verifyCentred(form_->frameGeometry(), screen);
+        QTRY_VERIFY2(Centred(form_->frameGeometry(), screen), qPrintable(Describe(*form_)));
         // Moved by the user, the window stays where it is put; the About box follows it.
-        form_->move(form_->frameGeometry().topLeft() - QPoint(40, 30));
-        QTRY_COMPARE(form_->frameGeometry().center(), screen.center() - QPoint(40, 30));
-        QRect aboutFrame;
+        const QPoint moved = form_->frameGeometry().topLeft() - QPoint(40, 30);
+        form_->windowHandle()->setFramePosition(moved);
+        QTRY_COMPARE(form_->frameGeometry().topLeft(), moved);
+        QTest::qWait(100);
+        QCOMPARE(form_->frameGeometry().topLeft(), moved);
+        QString about;
+        QElapsedTimer since;
         QTimer poll;
         connect(&poll, &QTimer::timeout, [&] {
             auto* box = qobject_cast<TAboutBox*>(QApplication::activeModalWidget());
             if (box == nullptr || !box->isVisible()) return;
-            aboutFrame = box->frameGeometry();
-            box->accept();
+            if (!since.isValid()) since.start();
+            const bool centred = Centred(box->frameGeometry(), form_->frameGeometry());
+            about = centred ? QString() : Describe(*box);
+            if (centred || since.elapsed() > 5000) box->accept();
         });
-        poll.start(50);
+        poll.start(20);
         QTest::mouseClick(Ui().BtAbout, Qt::LeftButton);
-        verifyCentred(aboutFrame, form_->frameGeometry());
+        QVERIFY2(since.isValid() && about.isEmpty(), qPrintable(about));
     }
 
     void tabOrder() {

@@ -9,9 +9,10 @@ mode=${1:-run}
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
           fonts-wqy-zenhei iproute2)
 if [ "$mode" = test ]; then
-    # clang and its runtime libraries build the libFuzzer targets (scripts/test-hardening.sh).
+    # clang and its runtime libraries build the libFuzzer targets (scripts/test-hardening.sh),
+    # clang-tidy checks the sources (scripts/clang-tidy.sh).
     packages+=(libgtest-dev libgmock-dev xvfb xauth libcap2-bin xdotool imagemagick libx11-dev
-               clang libclang-rt-14-dev)
+               clang libclang-rt-14-dev clang-tidy)
 fi
 if [ "$mode" = windows ]; then
     packages=(cmake ninja-build g++-mingw-w64-x86-64-posix wine64 googletest)

@@ -338,7 +338,7 @@ void TIPEdit::FocusBox(QLineEdit* box) {
 
 void TIPEdit::FocusBoxAtEnd(QLineEdit* box) {
     box->setFocus(Qt::OtherFocusReason);
-    box->setCursorPosition(box->text().size());
+    box->setCursorPosition(static_cast<int>(box->text().size()));
 }
 
 void TIPEdit::FocusBoxAtStart(QLineEdit* box) {

@@ -10,9 +10,10 @@ packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools qt6-q
           fonts-wqy-zenhei iproute2)
 if [ "$mode" = test ]; then
     # clang and its runtime libraries build the libFuzzer targets (scripts/test-hardening.sh),
-    # clang-tidy checks the sources (scripts/clang-tidy.sh).
+    # clang-tidy checks the sources (scripts/clang-tidy.sh); the window tests run on Xvfb under
+    # openbox (tests/ui/under-wm.sh).
     packages+=(libgtest-dev libgmock-dev xvfb xauth libcap2-bin xdotool imagemagick libx11-dev
-               clang libclang-rt-14-dev clang-tidy)
+               clang libclang-rt-14-dev clang-tidy openbox)
 fi
 if [ "$mode" = windows ]; then
     packages=(cmake ninja-build g++-mingw-w64-x86-64-posix wine64 googletest)

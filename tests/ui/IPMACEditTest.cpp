@@ -177,11 +177,13 @@ TEST(IPEditTest, CtrlKeysActAsTheCharactersTheyType) {
         {"Ctrl+H inside prefix", Qt::Key_H, "\b", kMask, 1, kMask, {0, 0}, "56 4"},
         {"Ctrl+. at start", Qt::Key_Period, ".", 3, 0, 3, {0, 0}, "56 24"},
         {"Ctrl+. inside", Qt::Key_Period, ".", 3, 1, 3, {1, 0}, "56 24"},
+        {"Ctrl+. at start of prefix", Qt::Key_Period, ".", kMask, 0, kMask, {0, 0}, "56 24"},
         {"Ctrl+. inside prefix", Qt::Key_Period, ".", kMask, 1, kMask, {1, 0}, "56 24"},
         {"Ctrl+/ at start", Qt::Key_Slash, "\x1f", 3, 0, 3, {0, 0}, "56 24"},
         {"Ctrl+/ inside", Qt::Key_Slash, "\x1f", 3, 1, 3, {1, 0}, "56 24"},
+        {"Ctrl+/ at start of prefix", Qt::Key_Slash, "\x1f", kMask, 0, kMask, {0, 0}, "56 24"},
         {"Ctrl+/ inside prefix", Qt::Key_Slash, "\x1f", kMask, 1, kMask, {1, 0}, "56 24"},
-        {"Ctrl+/ in box 4", Qt::Key_Slash, "\x1f", 4, 1, 4, {1, 0}, "56 24"},
+        {"Ctrl+/ in box 4, sent as text", Qt::Key_Slash, "/", 4, 1, 4, {1, 0}, "56 24"},
     };
     // clang-format on
     for (const TCtrlKeyCase& c : cases) {

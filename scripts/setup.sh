@@ -9,9 +9,11 @@ mode=${1:-run}
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
           fonts-wqy-zenhei iproute2)
 if [ "$mode" = test ]; then
-    # clang and its runtime libraries build the libFuzzer targets (scripts/test-hardening.sh).
+    # clang and its runtime libraries build the libFuzzer targets (scripts/test-hardening.sh),
+    # clang-tidy checks the sources (scripts/clang-tidy.sh); the window tests run on Xvfb under
+    # openbox (tests/ui/under-wm.sh).
     packages+=(libgtest-dev libgmock-dev xvfb xauth libcap2-bin xdotool imagemagick libx11-dev
-               clang libclang-rt-14-dev)
+               clang libclang-rt-14-dev clang-tidy openbox)
     # The installed program and its Debian package (tests/install).
     packages+=(desktop-file-utils appstream lintian dpkg-dev file x11-utils)
 fi

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The hardening stage: every test built with the address and undefined-behaviour sanitizers, the
 # tests without the window built with ThreadSanitizer (the scan worker's among them), then each
-# libFuzzer target for a bounded time. Needs the packages of "scripts/setup.sh test".
+# libFuzzer target for a bounded time, then clang-tidy over src/ (scripts/clang-tidy.sh, on the
+# build/ folder of the tests). Needs the packages of "scripts/setup.sh test".
 # Usage: scripts/test-hardening.sh [seconds per fuzz target]   (default 45)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -57,8 +58,11 @@ for seeds in fuzz/corpus/*/; do
     fi
 done
 
+Stage "clang-tidy over src/"
+scripts/clang-tidy.sh build || failed+=("clang-tidy")
+
 Stage "done"
 if [ ${#failed[@]} -gt 0 ]; then
-    echo "fuzz findings or missing targets: ${failed[*]}"
+    echo "findings or missing fuzz targets: ${failed[*]}"
     exit 1
 fi

@@ -34,7 +34,10 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui
 TAboutBox::~TAboutBox() = default;
 
 bool TAboutBox::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::MouseButtonPress && watched == ui_->Image1) {
+    // The second press of a quick double click comes as a double click.
+    const bool press =
+        event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick;
+    if (press && watched == ui_->Image1) {
         Image1MouseDown(*static_cast<QMouseEvent*>(event));
     } else if (event->type() == QEvent::MouseButtonRelease) {
         const auto* mouse = static_cast<QMouseEvent*>(event);
@@ -59,7 +62,12 @@ void TAboutBox::keyPressEvent(QKeyEvent* event) {
 }
 
 void TAboutBox::showEvent(QShowEvent* event) {
-    if (QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
+    // Over the window that opened it, or else over the screen.
+    if (QScreen* s = screen()) {
+        const QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
+        const QRect screenArea = s->availableGeometry();
+        centring_.Centre(this, owner ? owner->frameGeometry() : screenArea, screenArea);
+    }
     QDialog::showEvent(event);
 }
 

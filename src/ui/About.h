@@ -4,6 +4,8 @@
 #include <QDialog>
 #include <memory>
 
+#include "Look.h"
+
 namespace Ui {
 class AboutBox;
 }
@@ -30,4 +32,5 @@ class TAboutBox : public QDialog {
     void Image1MouseDown(const QMouseEvent& event);
 
     std::unique_ptr<Ui::AboutBox> ui_;
+    TFrameCentring centring_;
 };

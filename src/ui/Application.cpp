@@ -65,8 +65,15 @@ void TApplication::ShowException(const QString& text) {
     }
     // Without a window manager nothing hands the focus back once the box is gone.
     const QPointer<QWidget> active = QApplication::activeWindow();
-    QMessageBox::critical(active, QApplication::applicationDisplayName(), text);
+    ShowMessageBox(active, QMessageBox::Critical, QApplication::applicationDisplayName(), text);
     if (active) active->activateWindow();
 }
 
 void TApplication::SetErrorBox(TErrorBox box) { ErrorBox() = std::move(box); }
+
+int ShowMessageBox(QWidget* parent, QMessageBox::Icon icon, const QString& title,
+                   const QString& text) {
+    QMessageBox box(icon, title, text, QMessageBox::Ok, parent);
+    box.setTextFormat(Qt::PlainText);
+    return box.exec();
+}

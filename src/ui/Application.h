@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QString>
 #include <functional>
 
@@ -25,6 +26,11 @@ class TApplication : public QApplication {
     // Replaces the message box (for tests); an empty function restores it.
     static void SetErrorBox(TErrorBox box);
 };
+
+// Shows a modal message box with an OK button; its text is shown as it stands, never read as
+// markup (it may hold what a user pasted). Returns the button that closed it.
+int ShowMessageBox(QWidget* parent, QMessageBox::Icon icon, const QString& title,
+                   const QString& text);
 
 // Runs a handler so that an error escaping it reaches the application's handler instead of
 // unwinding through the toolkit.

@@ -18,15 +18,22 @@ namespace {
 constexpr int kBoxTop = 2;
 constexpr int kLabelTop = 3;
 constexpr char16_t kBackspace = 8;
+constexpr char16_t kDel = 127;
 
 // The character a key press types, as an edit box receives it; 0 for keys that type none.
-// Ctrl with a letter types its control character whatever text the platform attached.
+// Ctrl with a letter types its control character and Ctrl+Backspace types DEL, whatever text
+// the platform attached; Ctrl with any other key types nothing. Ctrl+Alt is left alone, as some
+// keyboards type text with it (AltGr).
 char16_t KeyChar(const QKeyEvent& event) {
     const int key = event.key();
+    const Qt::KeyboardModifiers mods = event.modifiers();
+    const bool ctrl = (mods & Qt::ControlModifier) && !(mods & Qt::AltModifier);
     if (key == Qt::Key_Tab || key == Qt::Key_Backtab || key == Qt::Key_Delete) return 0;
-    if (key == Qt::Key_Backspace) return kBackspace;
-    if ((event.modifiers() & Qt::ControlModifier) && key >= Qt::Key_A && key <= Qt::Key_Z)
-        return static_cast<char16_t>(key - Qt::Key_A + 1);
+    if (key == Qt::Key_Backspace) return ctrl ? kDel : kBackspace;
+    if (ctrl) {
+        if (key >= Qt::Key_A && key <= Qt::Key_Z) return static_cast<char16_t>(key - Qt::Key_A + 1);
+        return 0;
+    }
     const QString text = event.text();
     return text.isEmpty() ? 0 : text.at(0).unicode();
 }
@@ -189,6 +196,12 @@ bool TIPEdit::eventFilter(QObject* watched, QEvent* event) {
             OctetKeyPress(watched, key);
         }
         discard = key == 0;
+        // A backspace typed by another key (Ctrl+H) is carried out as the Backspace key's is.
+        if (key == kBackspace && keyEvent->key() != Qt::Key_Backspace) {
+            QLineEdit* box = BoxOf(watched);
+            if (!box->isReadOnly()) box->backspace();
+            discard = true;
+        }
     });
     return discard;
 }
@@ -325,7 +338,7 @@ void TIPEdit::FocusBox(QLineEdit* box) {
 
 void TIPEdit::FocusBoxAtEnd(QLineEdit* box) {
     box->setFocus(Qt::OtherFocusReason);
-    box->setCursorPosition(box->text().size());
+    box->setCursorPosition(static_cast<int>(box->text().size()));
 }
 
 void TIPEdit::FocusBoxAtStart(QLineEdit* box) {

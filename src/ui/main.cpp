@@ -32,9 +32,7 @@ QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
 
 // A warning in plain text: file names and system messages are never read as markup.
 void ShowWarning(QWidget* parent, const QString& text) {
-    QMessageBox box(QMessageBox::Warning, Q("提示"), text, QMessageBox::Ok, parent);
-    box.setTextFormat(Qt::PlainText);
-    box.exec();
+    ShowMessageBox(parent, QMessageBox::Warning, Q("提示"), text);
 }
 
 QString FaultText(const TFileResult& result, bool script) {
@@ -120,7 +118,8 @@ TQuorvelForm::~TQuorvelForm() { FormDestroy(); }
 void TQuorvelForm::showEvent(QShowEvent* event) {
     if (!centred_) {
         centred_ = true;
-        if (QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
+        if (QScreen* s = screen())
+            centring_.Centre(this, s->availableGeometry(), s->availableGeometry());
     }
     QWidget::showEvent(event);
 }
@@ -158,9 +157,7 @@ void TQuorvelForm::BtStartClick() {
     const std::uint32_t start = NetToHost(StrToIP(ui_->IPEdit1->Text().toStdString()));
     const std::uint32_t end = NetToHost(StrToIP(ui_->IPEdit2->Text().toStdString()));
     if (end < start) {
-        QMessageBox box(QMessageBox::Information, Q("提示"), Q(RangeMessage), QMessageBox::Ok,
-                        this);
-        box.exec();
+        ShowMessageBox(this, QMessageBox::Information, Q("提示"), Q(RangeMessage));
         return;
     }
     ui_->BtStart->setEnabled(false);

@@ -12,6 +12,7 @@
 #include "AddressTable.h"
 #include "ArpProbe.h"
 #include "ListViewRows.h"
+#include "Look.h"
 
 namespace Ui {
 class QuorvelForm;
@@ -73,4 +74,5 @@ class TQuorvelForm : public QWidget {
     std::uint64_t progressDone_ = 0;
     bool centred_ = false;
     std::optional<TSaveReport> scanSaves_;
+    TFrameCentring centring_;
 };

@@ -103,6 +103,23 @@ class ArpNetns : public testing::Test {
 
 TNetnsLan* ArpNetns::lan_ = nullptr;
 
+// A LAN that fails to build inside one of lan.sh's helpers leaves no namespace behind: a
+// 253-character prefix names the switch and the scanner, and is one too long for host 0.
+TEST(LanSh, FailureInsideAHelperLeavesNothing) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to build network namespaces";
+    std::string prefix = "qlan" + std::to_string(getpid());
+    prefix.resize(253, 'x');
+    const std::string lan = QUORVEL_LAN_SH;
+    EXPECT_NE(std::system((lan + " up " + prefix + " 1 >/dev/null 2>&1").c_str()), 0);
+    int left = 0;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator("/run/netns", ec)) {
+        if (e.path().filename().string().rfind(prefix, 0) == 0) ++left;
+    }
+    EXPECT_EQ(std::system((lan + " down " + prefix).c_str()), 0);
+    EXPECT_EQ(left, 0);
+}
+
 TEST_F(ArpNetns, LanHasSharedMacAndOwnAddressInRange) {
     TFoundMap e = Expected();
     EXPECT_EQ(e.size(), 5u);  // own address, .10, .11 (same MAC as .10), .14, .18

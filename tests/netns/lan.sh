@@ -70,7 +70,11 @@ Up() {
     [ "$stride" -ge 2 ] || die "$n hosts do not fit in $span addresses"
 
     Down "$prefix"
-    trap 'Down "$prefix"' ERR
+    # From here on the script ends either with the whole LAN built or with nothing of it left,
+    # whatever fails: a command here, one inside a helper, or an interruption.
+    building=$prefix
+    trap '[ -z "$building" ] || Down "$building"' EXIT
+    trap 'exit 130' INT TERM
     sw="$prefix-w"
     ip netns add "$sw"
     ip -n "$sw" link add br0 type bridge
@@ -98,7 +102,7 @@ Up() {
     echo "silent $(Ip4 $((first + 1 + shared)))"
     echo "silent $(Ip4 $((first + 2 + shared)))"
     echo "silent $(Ip4 $((span - 2)))"
-    trap - ERR
+    building=""
 }
 
 [ "$(id -u)" -eq 0 ] || die "needs root (ip netns)"

@@ -119,6 +119,7 @@ TEST_F(ApplicationTest, ErrorOnAnotherThreadIsShownOnTheMainThread) {
 TEST(ApplicationMessageBox, ShowsTheErrorTextAndWaitsForOk) {
     QString shownText;
     QMessageBox::Icon shownIcon = QMessageBox::NoIcon;
+    Qt::TextFormat shownFormat = Qt::AutoText;
     // Answers the box from inside its own event loop.
     QTimer closer;
     QObject::connect(&closer, &QTimer::timeout, [&] {
@@ -126,6 +127,7 @@ TEST(ApplicationMessageBox, ShowsTheErrorTextAndWaitsForOk) {
         if (!box) return;
         shownText = box->text();
         shownIcon = box->icon();
+        shownFormat = box->textFormat();
         box->button(QMessageBox::Ok)->click();
     });
     closer.start(10);
@@ -136,6 +138,7 @@ TEST(ApplicationMessageBox, ShowsTheErrorTextAndWaitsForOk) {
 
     EXPECT_EQ(shownText, "'abc' is not a valid integer value");
     EXPECT_EQ(shownIcon, QMessageBox::Critical);
+    EXPECT_EQ(shownFormat, Qt::PlainText) << "the text may hold what a user pasted";
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 

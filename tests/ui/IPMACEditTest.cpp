@@ -149,6 +149,59 @@ TEST(IPEditTest, BackspaceDeletesOnceTheCaretIsPastTheStart) {
     EXPECT_EQ(f.Focused(), f.Box(2));
 }
 
+struct TCtrlKeyCase {
+    const char* Name;
+    Qt::Key Key;
+    QString Text;  // what an X server attaches to the key
+    int Box;
+    int Caret;
+    int ToBox;
+    TCaret ToCaret;
+    const char* Result;  // the texts of box 3 and the prefix box
+};
+
+// Ctrl+Backspace types DEL and Ctrl with "." or "/" types nothing: no effect. Ctrl+H types a
+// backspace, carried out as the key tables say for one.
+TEST(IPEditTest, CtrlKeysActAsTheCharactersTheyType) {
+    // clang-format off
+    const TCtrlKeyCase cases[] = {
+        {"Ctrl+Backspace at start", Qt::Key_Backspace, "\b", 3, 0, 3, {0, 0}, "56 24"},
+        {"Ctrl+Backspace inside", Qt::Key_Backspace, "\b", 3, 1, 3, {1, 0}, "56 24"},
+        {"Ctrl+Backspace at start of prefix", Qt::Key_Backspace, "\b", kMask, 0, kMask, {0, 0},
+         "56 24"},
+        {"Ctrl+Backspace inside prefix", Qt::Key_Backspace, "\b", kMask, 1, kMask, {1, 0},
+         "56 24"},
+        {"Ctrl+H at start", Qt::Key_H, "\b", 3, 0, 2, {2, 0}, "56 24"},
+        {"Ctrl+H inside", Qt::Key_H, "\b", 3, 1, 3, {0, 0}, "6 24"},
+        {"Ctrl+H at start of prefix", Qt::Key_H, "\b", kMask, 0, 4, {2, 0}, "56 24"},
+        {"Ctrl+H inside prefix", Qt::Key_H, "\b", kMask, 1, kMask, {0, 0}, "56 4"},
+        {"Ctrl+. at start", Qt::Key_Period, ".", 3, 0, 3, {0, 0}, "56 24"},
+        {"Ctrl+. inside", Qt::Key_Period, ".", 3, 1, 3, {1, 0}, "56 24"},
+        {"Ctrl+. at start of prefix", Qt::Key_Period, ".", kMask, 0, kMask, {0, 0}, "56 24"},
+        {"Ctrl+. inside prefix", Qt::Key_Period, ".", kMask, 1, kMask, {1, 0}, "56 24"},
+        {"Ctrl+/ at start", Qt::Key_Slash, "\x1f", 3, 0, 3, {0, 0}, "56 24"},
+        {"Ctrl+/ inside", Qt::Key_Slash, "\x1f", 3, 1, 3, {1, 0}, "56 24"},
+        {"Ctrl+/ at start of prefix", Qt::Key_Slash, "\x1f", kMask, 0, kMask, {0, 0}, "56 24"},
+        {"Ctrl+/ inside prefix", Qt::Key_Slash, "\x1f", kMask, 1, kMask, {1, 0}, "56 24"},
+        {"Ctrl+/ in box 4, sent as text", Qt::Key_Slash, "/", 4, 1, 4, {1, 0}, "56 24"},
+    };
+    // clang-format on
+    for (const TCtrlKeyCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TFieldWindow f(true);
+        ASSERT_TRUE(f.Active);
+        f.Edit->SetText("12.34.56.78");
+        f.PlaceCaret(c.Box, c.Caret);
+
+        TFieldWindow::PressWithText(c.Key, c.Text, Qt::ControlModifier);
+
+        EXPECT_EQ(f.Focused(), f.Box(c.ToBox));
+        EXPECT_EQ(CaretOf(f.Box(c.ToBox)), c.ToCaret);
+        const QStringList result = QString(c.Result).split(' ');
+        EXPECT_EQ(f.Texts(), QStringList({"12", "34", result[0], "78", result[1]}));
+    }
+}
+
 TEST(IPEditTest, OctetOverflowBeepsAndLeaves255AtTheStart) {
     for (int box = 1; box <= 4; ++box) {
         for (const char* typed : {"300", "256", "999"}) {
@@ -300,6 +353,7 @@ TEST(IPEditTest, ReadOnlyRefusesTypingButStillMoves) {
     f.PlaceCaret(1, -1);
     TFieldWindow::Type("5");
     TFieldWindow::Press(Qt::Key_Backspace);  // not at the start: left to the box, which refuses
+    TFieldWindow::Press(Qt::Key_H, Qt::ControlModifier);  // the same backspace
     EXPECT_EQ(f.Edit->Text(), "12.34.56.78");
     EXPECT_EQ(f.Focused(), f.Box(1));
 

@@ -3,17 +3,21 @@
 // closing during a scan, a scan served behind the About box, an unreadable list, huge ranges.
 #include <QContextMenuEvent>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWindow>
 
 #include "About.h"
 #include "IPMACEdit.h"
+#include "Look.h"
 #include "ScriptedLan.h"
 #include "WindowTests.h"
 #include "main.h"
@@ -51,6 +55,22 @@ std::vector<std::uint32_t> Range(const char* first, const char* last) {
     std::vector<std::uint32_t> all;
     for (std::uint32_t ip = H(first); ip <= H(last); ++ip) all.push_back(ip);
     return all;
+}
+
+// Centred within a pixel: halves of odd differences are truncated.
+bool Centred(const QRect& frame, const QRect& over) {
+    return std::abs(frame.center().x() - over.center().x()) <= 1 &&
+           std::abs(frame.center().y() - over.center().y()) <= 1;
+}
+
+QString Describe(const QWidget& window) {
+    const QRect f = window.frameGeometry();
+    return QString("%1's frame at %2,%3 %4x%5")
+        .arg(window.windowTitle())
+        .arg(f.x())
+        .arg(f.y())
+        .arg(f.width())
+        .arg(f.height());
 }
 
 }  // namespace
@@ -135,6 +155,67 @@ class TMainFormTest : public QObject {
         QCOMPARE(Ips(form_->Rows()), QStringList({"10.0.0.1", "192.168.1.9"}));
         QVERIFY(ShowTrayIcon);
         VerifyIdle();
+    }
+
+    // Frame sizes: the window's client area 395 x 284, the About box's 297 x 183, each with a
+    // window manager's frame of 4 pixels a side and a 23-pixel title bar where one is given.
+    void centredFramePos_data() {
+        QTest::addColumn<QRect>("over");
+        QTest::addColumn<QSize>("frame");
+        QTest::addColumn<QRect>("screen");
+        QTest::addColumn<QPoint>("pos");
+        const QRect screen(0, 0, 1024, 768);
+        QTest::newRow("no frame") << screen << QSize(395, 284) << screen << QPoint(314, 242);
+        QTest::newRow("frame") << screen << QSize(403, 311) << screen << QPoint(310, 228);
+        QTest::newRow("odd difference truncated") << QRect(0, 0, 1025, 769) << QSize(395, 284)
+                                                  << QRect(0, 0, 1025, 769) << QPoint(315, 242);
+        QTest::newRow("second screen below a panel")
+            << QRect(1024, 30, 1280, 994) << QSize(403, 311) << QRect(1024, 30, 1280, 994)
+            << QPoint(1462, 371);
+        QTest::newRow("About box over the window")
+            << QRect(310, 228, 403, 311) << QSize(305, 210) << screen << QPoint(359, 278);
+        QTest::newRow("over a window at the right edge: kept on the screen")
+            << QRect(900, 100, 403, 311) << QSize(305, 210) << screen << QPoint(719, 150);
+        QTest::newRow("over a window above the screen: kept on the screen")
+            << QRect(-100, -200, 403, 311) << QSize(305, 210) << screen << QPoint(0, 0);
+        QTest::newRow("larger than the screen: top-left on it")
+            << QRect(0, 0, 640, 480) << QSize(800, 600) << QRect(0, 0, 640, 480) << QPoint(0, 0);
+    }
+    void centredFramePos() {
+        QFETCH(QRect, over);
+        QFETCH(QSize, frame);
+        QFETCH(QRect, screen);
+        QFETCH(QPoint, pos);
+        QCOMPARE(CentredFramePos(over, frame, screen), pos);
+    }
+
+    // The window's frame centred on the screen, the About box's over the window's. Under a
+    // window manager a frame is known only once its window is up: each is given a moment.
+    void centredWindows() {
+        MakeForm();
+        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+        const QRect screen = form_->screen()->availableGeometry();
+        QTRY_VERIFY2(Centred(form_->frameGeometry(), screen), qPrintable(Describe(*form_)));
+        // Moved by the user, the window stays where it is put; the About box follows it.
+        const QPoint moved = form_->frameGeometry().topLeft() - QPoint(40, 30);
+        form_->windowHandle()->setFramePosition(moved);
+        QTRY_COMPARE(form_->frameGeometry().topLeft(), moved);
+        QTest::qWait(100);
+        QCOMPARE(form_->frameGeometry().topLeft(), moved);
+        QString about;
+        QElapsedTimer since;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<TAboutBox*>(QApplication::activeModalWidget());
+            if (box == nullptr || !box->isVisible()) return;
+            if (!since.isValid()) since.start();
+            const bool centred = Centred(box->frameGeometry(), form_->frameGeometry());
+            about = centred ? QString() : Describe(*box);
+            if (centred || since.elapsed() > 5000) box->accept();
+        });
+        poll.start(20);
+        QTest::mouseClick(Ui().BtAbout, Qt::LeftButton);
+        QVERIFY2(since.isValid() && about.isEmpty(), qPrintable(about));
     }
 
     void tabOrder() {
@@ -230,6 +311,7 @@ class TMainFormTest : public QObject {
             QCOMPARE(boxes.Texts, QStringList{TQuorvelForm::RangeMessage});
             QCOMPARE(boxes.Titles, QStringList{"提示"});
             QCOMPARE(boxes.Icons.at(0), QMessageBox::Information);
+            QCOMPARE(boxes.Formats.at(0), Qt::PlainText);
             QVERIFY(lan_->Probed().empty());
             QCOMPARE(Ui().IPEdit1->Text(), first);
         } else {
@@ -238,6 +320,50 @@ class TMainFormTest : public QObject {
             QCOMPARE(Ui().ProgressBar1->maximum(), 1);
         }
         VerifyIdle();
+    }
+
+    void keysPressTheFocusedButton_data() {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("key");
+        for (const char* button : {"BtStart", "BtStop", "BtAbout"}) {
+            QTest::addRow("Return on %s", button) << button << int(Qt::Key_Return);
+            QTest::addRow("keypad Enter on %s", button) << button << int(Qt::Key_Enter);
+            QTest::addRow("Space on %s", button) << button << int(Qt::Key_Space);
+        }
+    }
+    void keysPressTheFocusedButton() {
+        QFETCH(QString, button);
+        QFETCH(int, key);
+        MakeForm();
+        SetRange("192.168.1.1", "192.168.1.5");
+        lan_->BlockAt(H("192.168.1.2"));
+        if (button == "BtStop") {
+            QTest::mouseClick(Ui().BtStart, Qt::LeftButton);
+            QTRY_VERIFY(lan_->Blocked());
+        }
+        bool aboutShown = false;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, [&] {
+            if (auto* box = qobject_cast<TAboutBox*>(QApplication::activeModalWidget())) {
+                aboutShown = true;
+                box->accept();
+            }
+        });
+        poll.start(5);
+        form_->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+        auto* pushButton = form_->findChild<QPushButton*>(button);
+        pushButton->setFocus(Qt::TabFocusReason);
+        QCOMPARE(QApplication::focusWidget(), pushButton);
+
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key(key));
+
+        if (button == "BtStart") QTRY_VERIFY(lan_->Blocked());
+        QCOMPARE(aboutShown, button == "BtAbout");
+        lan_->Release();
+        WaitIdle();
+        const std::size_t probed = button == "BtStart" ? 5u : button == "BtStop" ? 2u : 0u;
+        QCOMPARE(lan_->Probed().size(), probed);
     }
 
     void stopAndResume() {
@@ -379,6 +505,7 @@ class TMainFormTest : public QObject {
         MakeForm();
         QTRY_COMPARE(boxes.Texts, QStringList{TQuorvelForm::UnreadableListMessage});
         QCOMPARE(boxes.Icons.at(0), QMessageBox::Warning);
+        QCOMPARE(boxes.Formats.at(0), Qt::PlainText);
         SetRange("192.168.1.1", "192.168.1.1");
         QTest::mouseClick(Ui().BtStart, Qt::LeftButton);
         WaitIdle();

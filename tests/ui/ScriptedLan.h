@@ -130,6 +130,7 @@ class TBoxCatcher {
             Titles << box->windowTitle();
             Texts << box->text();
             Icons.push_back(box->icon());
+            Formats.push_back(box->textFormat());
             box->done(QMessageBox::Ok);
         });
         timer_.start();
@@ -138,6 +139,7 @@ class TBoxCatcher {
     QStringList Titles;
     QStringList Texts;
     std::vector<QMessageBox::Icon> Icons;
+    std::vector<Qt::TextFormat> Formats;
 
   private:
     QTimer timer_;

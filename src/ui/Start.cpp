@@ -1,0 +1,111 @@
+#include "Start.h"
+
+#include <array>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#ifndef _WIN32
+#include <sys/auxv.h>
+
+#include "Privilege.h"
+#include "RawSocket.h"
+
+extern char** environ;
+#endif
+
+namespace {
+
+struct TCodeOption {
+    std::string_view Name;
+    bool TakesValue;
+};
+
+constexpr std::array<TCodeOption, 7> CodeOptions{{{"plugin", true},
+                                                  {"platformpluginpath", true},
+                                                  {"platformtheme", true},
+                                                  {"style", true},
+                                                  {"stylesheet", true},
+                                                  {"testability", false},
+                                                  {"qmljsdebugger", false}}};
+
+// How many arguments from argv[i] on form one code-loading option: 0, 1 or 2.
+int CodeOptionLength(int argc, char** argv, int i) {
+    std::string_view arg = argv[i];
+    if (arg.size() < 2 || arg[0] != '-') return 0;
+    arg.remove_prefix(arg[1] == '-' ? 2 : 1);
+    const std::size_t eq = arg.find('=');
+    const std::string_view name = arg.substr(0, eq);
+    for (const TCodeOption& o : CodeOptions) {
+        if (name != o.Name) continue;
+        return o.TakesValue && eq == std::string_view::npos && i + 1 < argc ? 2 : 1;
+    }
+    return 0;
+}
+
+#ifndef _WIN32
+void ScrubEnvironment() {
+    std::vector<std::string> names;
+    for (char** e = environ; *e != nullptr; ++e) {
+        std::string_view entry = *e;
+        std::string_view name = entry.substr(0, entry.find('='));
+        if (!KeptInSecureMode(name)) names.emplace_back(name);
+    }
+    for (const std::string& name : names) unsetenv(name.c_str());
+}
+#endif
+
+}  // namespace
+
+bool KeptInSecureMode(std::string_view variable) {
+    constexpr std::array<std::string_view, 14> kept{"DISPLAY",
+                                                    "XAUTHORITY",
+                                                    "WAYLAND_DISPLAY",
+                                                    "XDG_RUNTIME_DIR",
+                                                    "XDG_SESSION_TYPE",
+                                                    "HOME",
+                                                    "USER",
+                                                    "LOGNAME",
+                                                    "PATH",
+                                                    "LANG",
+                                                    "LANGUAGE",
+                                                    "TZ",
+                                                    "TERM",
+                                                    "QT_QPA_PLATFORM"};
+    if (variable.starts_with("LC_")) return true;
+    for (std::string_view k : kept) {
+        if (variable == k) return true;
+    }
+    return false;
+}
+
+int DropCodeLoadingArguments(int argc, char** argv) {
+    int out = argc > 0 ? 1 : 0;
+    for (int i = out; i < argc;) {
+        const int skip = CodeOptionLength(argc, argv, i);
+        if (skip == 0) argv[out++] = argv[i++];
+        i += skip;
+    }
+    if (out < argc) argv[out] = nullptr;
+    return out;
+}
+
+bool StartUnprivileged(int& argc, char** argv) {
+#ifndef _WIN32
+    // Opened before the rights go, and the only thing they were needed for.
+    HoldRawArpSocket();
+    const std::string error = DropPrivileges(PlanDrop(ReadStartRights()));
+    if (!error.empty()) {
+        std::fprintf(stderr, "Quorvel：无法放弃启动时的特权（%s），程序不运行。\n", error.c_str());
+        return false;
+    }
+    if (getauxval(AT_SECURE) != 0) {
+        ScrubEnvironment();
+        argc = DropCodeLoadingArguments(argc, argv);
+    }
+#else
+    (void)argc;
+    (void)argv;
+#endif
+    return true;
+}

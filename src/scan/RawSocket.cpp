@@ -29,6 +29,8 @@ bool HoldRawArpSocket() {
     return Held().Valid();
 }
 
+void ReleaseRawArpSocket() { Held() = TFd(); }
+
 TFd BorrowRawArpSocket() {
     if (!Held().Valid()) return TFd();
     Drain(Held().Get());

@@ -6,6 +6,8 @@
 
 // Opens the socket unless it is already held; false when this process may not open one.
 bool HoldRawArpSocket();
+// Closes the held socket: scans then use the unprivileged probe.
+void ReleaseRawArpSocket();
 // A descriptor of the held socket for one probe to own and close (the socket itself stays
 // open), with the frames that arrived since the last probe thrown away; invalid when none is
 // held.

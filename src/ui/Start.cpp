@@ -7,6 +7,10 @@
 
 #ifndef _WIN32
 #include <sys/auxv.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 #include "Privilege.h"
 #include "RawSocket.h"
@@ -53,25 +57,49 @@ void ScrubEnvironment() {
     }
     for (const std::string& name : names) unsetenv(name.c_str());
 }
+
+bool OnlyRootMayWrite(const std::filesystem::path& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && st.st_uid == 0 &&
+           (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// The toolkit loads plugins from the program's own folder too (FOLDER/KIND/PLUGIN), which no
+// variable or option turns off: that folder and what lies in it must be root's alone.
+bool ProgramFolderIsRootsAlone() {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path folder = fs::read_symlink("/proc/self/exe", ec).parent_path();
+    if (ec || folder.empty() || !OnlyRootMayWrite(folder)) return false;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder, ec)) {
+        if (!OnlyRootMayWrite(entry.path())) return false;
+        if (!entry.is_directory(ec)) continue;
+        for (const fs::directory_entry& inner : fs::directory_iterator(entry.path(), ec)) {
+            if (!OnlyRootMayWrite(inner.path())) return false;
+        }
+        if (ec) return false;
+    }
+    return !ec;
+}
 #endif
 
 }  // namespace
 
 bool KeptInSecureMode(std::string_view variable) {
-    constexpr std::array<std::string_view, 14> kept{"DISPLAY",
-                                                    "XAUTHORITY",
-                                                    "WAYLAND_DISPLAY",
-                                                    "XDG_RUNTIME_DIR",
-                                                    "XDG_SESSION_TYPE",
-                                                    "HOME",
-                                                    "USER",
-                                                    "LOGNAME",
-                                                    "PATH",
-                                                    "LANG",
-                                                    "LANGUAGE",
-                                                    "TZ",
-                                                    "TERM",
-                                                    "QT_QPA_PLATFORM"};
+    constexpr std::string_view kept[] = {"DISPLAY",
+                                         "XAUTHORITY",
+                                         "WAYLAND_DISPLAY",
+                                         "XDG_RUNTIME_DIR",
+                                         "XDG_SESSION_TYPE",
+                                         "HOME",
+                                         "USER",
+                                         "LOGNAME",
+                                         "PATH",
+                                         "LANG",
+                                         "LANGUAGE",
+                                         "TZ",
+                                         "TERM",
+                                         "QT_QPA_PLATFORM"};
     if (variable.starts_with("LC_")) return true;
     for (std::string_view k : kept) {
         if (variable == k) return true;
@@ -100,6 +128,12 @@ bool StartUnprivileged(int& argc, char** argv) {
         return false;
     }
     if (getauxval(AT_SECURE) != 0) {
+        if (!ProgramFolderIsRootsAlone()) {
+            ReleaseRawArpSocket();
+            std::fprintf(stderr,
+                         "Quorvel：程序所在的文件夹并非只有 root 可写，其中的插件可能被加载；"
+                         "本次不使用原始套接字，改用较慢的内核邻居探测。\n");
+        }
         ScrubEnvironment();
         argc = DropCodeLoadingArguments(argc, argv);
     }

@@ -2,8 +2,10 @@
 # The program started the three ways that give it the raw ARP socket, each in a namespace LAN
 # (198.18.0.0/24, three hosts) on an Xvfb display: a copy carrying the file capability
 # cap_net_raw+ep started by nobody, root with SUDO_UID/SUDO_GID of nobody, and root itself.
-# Once the window is up, /proc/PID/status must show what that start gave up; the proposed range
-# is then scanned with Alt+S and every host must be found at the raw probe's speed. A plugin
+# Once the window is up, /proc/PID/status must show what that start gave up, and the program
+# must hold one packet socket; the proposed range is then scanned with Alt+S and every host must
+# be found at the raw probe's speed. A capable copy in a folder nobody may write must hold no
+# packet socket at all (the toolkit loads plugins from the program's folder). A plugin
 # that leaves a marker file when loaded is offered through QT_PLUGIN_PATH,
 # QT_QPA_GENERIC_PLUGINS and -plugin: the sudo start, which is no secure execution, loads it;
 # the capable copy must not. Each status goes to ARTIFACTS.
@@ -71,10 +73,16 @@ xvfb=$!
 WaitFor 10 "Xvfb" test -s "$base/display"
 display=:$(cat "$base/display")
 
-# Runs one start: NAME FOLDER COMMAND... The window is found, the status read and the range
-# scanned; leaves the status in $status and the times in $found_ms and $scan_ms.
-Run() {
-    local name=$1 dir=$2 window started
+Packets() {  # the packet sockets the program holds, into $packets
+    local inodes
+    inodes=$(find "/proc/$app/fd" -lname 'socket:*' -printf '%l\n' | tr -dc '0-9\n')
+    packets=$(ip netns exec "$ns" awk 'NR > 1 { print $9 }' /proc/net/packet |
+        grep -cxF -f <(printf '%s\n' $inodes) || true)
+}
+# Starts the program: NAME FOLDER COMMAND... Once its window is up, leaves its status in
+# $status and the number of packet sockets it holds in $packets.
+Start() {
+    local name=$1 dir=$2 inodes
     shift 2
     (cd "$dir" && exec ip netns exec "$ns" env DISPLAY="$display" QT_QPA_PLATFORM=xcb \
         QT_PLUGIN_PATH="$base/plugins" QT_QPA_GENERIC_PLUGINS=quorvelmarker \
@@ -84,10 +92,20 @@ Run() {
         xdotool search --sync --name '^Quorvel$' || true; } | head -n 1)
     [ -n "$window" ] || { cat "$base/$name.log"; Fail "$name: no main window"; }
     status=$(grep -E '^(Uid|Gid|Groups|Cap[A-Za-z]+|NoNewPrivs):' "/proc/$app/status")
-    printf '%s\n' "$status" >"$artifacts/$name-status.txt"
+    Packets
+    printf '%s\npacket sockets: %s\n' "$status" "$packets" >"$artifacts/$name-status.txt"
     echo "== $name: /proc/PID/status once the window is up"
-    printf '%s\n' "$status"
-
+    cat "$artifacts/$name-status.txt"
+}
+Close() {
+    InNs "$wm_close" "$window"
+    WaitFor 5 "$1: the program to end" bash -c "! kill -0 $app 2>/dev/null"
+    wait "$app" || { cat "$base/$1.log"; Fail "$1: the program exited with status $?"; }
+    app=""
+}
+# Scans the proposed range: NAME FOLDER. Every host must be found at the raw probe's speed.
+Scan() {
+    local name=$1 dir=$2 started
     InNs xdotool windowfocus --sync "$window"
     started=$(Now)
     InNs xdotool key alt+s
@@ -103,14 +121,18 @@ Run() {
     echo "$name: every host found in $found_ms ms, scan of the /24 ended within $scan_ms ms"
     InNs xdotool key Return
     sleep 0.3
-    InNs "$wm_close" "$window"
-    WaitFor 5 "$name: the program to end" bash -c "! kill -0 $app 2>/dev/null"
-    wait "$app" || { cat "$base/$name.log"; Fail "$name: the program exited with status $?"; }
-    app=""
     for host in 198.18.0.10 198.18.0.91 198.18.0.172; do
         grep -qF "$host|02:51:00:00:00:" "$dir/ArpList.ini" || Fail "$name: $host not found"
     done
     [ "$found_ms" -lt 8000 ] || Fail "$name: $found_ms ms to the last host is not the raw probe"
+}
+Run() {  # NAME FOLDER COMMAND...: start, scan, close; one packet socket held all along
+    Start "$@"
+    [ "$packets" = 1 ] || Fail "$1: $packets packet sockets held, not one"
+    Scan "$1" "$2"
+    Packets
+    [ "$packets" = 1 ] || Fail "$1: $packets packet sockets held after the scan, not one"
+    Close "$1"
 }
 Field() { printf '%s\n' "$status" | awk -v k="$1:" '$1 == k { $1 = ""; print substr($0, 2) }'; }
 Expect() {  # name, field, expected value
@@ -155,4 +177,14 @@ Expect root CapInh "$NoCaps"
 Expect root CapAmb "$NoCaps"
 Expect root NoNewPrivs 1
 grep -qF "198.18.0.250|02:51:00:00:AA:BB" "$base/root/ArpList.ini" || Fail "root: the list lost a row"
+# 4. The capable copy in a folder nobody may write, where the toolkit would load nobody's
+#    plugins: the socket is given up at start.
+install -d -m 0755 -o nobody -g "$nobody_gid" "$base/unsafe" "$base/unsafe/bin"
+cp -a "$base/bin/quorvel-cap" "$base/unsafe/bin/"
+getcap "$base/unsafe/bin/quorvel-cap" | grep -q cap_net_raw || Fail "unsafe: the copy lost its capability"
+Start unsafe "$base/unsafe" setpriv --reuid="$nobody_uid" --regid="$nobody_gid" --init-groups \
+    "$base/unsafe/bin/quorvel-cap"
+[ "$packets" = 0 ] || Fail "unsafe: a packet socket held next to plugins nobody may place"
+Expect unsafe CapEff "$NoCaps"
+Close unsafe
 echo "privilege run: every check passed"

@@ -168,7 +168,9 @@ for f in CapEff CapPrm CapInh CapAmb; do Expect sudo "$f" "$NoCaps"; done
 #    list that belong to nobody, which only CAP_DAC_OVERRIDE allows.
 install -d -m 0755 -o nobody -g "$nobody_gid" "$base/root"
 printf '%s\r\n' ";by nobody" "198.18.0.250|02:51:00:00:AA:BB" >"$base/root/ArpList.ini"
-chown nobody:"$nobody_gid" "$base/root/ArpList.ini"
+printf '%s\r\n' "@ECHO OFF" >"$base/root/BindArp.bat"
+printf '%s\r\n' "pause" >"$base/root/BindDhcp.bat"
+chown nobody:"$nobody_gid" "$base/root/ArpList.ini" "$base/root/BindArp.bat" "$base/root/BindDhcp.bat"
 Run root "$base/root" "$base/bin/quorvel"
 Expect root Uid "0 0 0 0"
 Expect root CapEff 000000000000000b  # CAP_CHOWN, CAP_DAC_OVERRIDE, CAP_FOWNER
@@ -177,6 +179,8 @@ Expect root CapInh "$NoCaps"
 Expect root CapAmb "$NoCaps"
 Expect root NoNewPrivs 1
 grep -qF "198.18.0.250|02:51:00:00:AA:BB" "$base/root/ArpList.ini" || Fail "root: the list lost a row"
+grep -qF "arp -s 198.18.0.172 " "$base/root/BindArp.bat" || Fail "root: BindArp.bat not saved"
+grep -qF "198.18.0.172 " "$base/root/BindDhcp.bat" || Fail "root: BindDhcp.bat not saved"
 # 4. The capable copy in a folder nobody may write, where the toolkit would load nobody's
 #    plugins: the socket is given up at start.
 install -d -m 0755 -o nobody -g "$nobody_gid" "$base/unsafe" "$base/unsafe/bin"

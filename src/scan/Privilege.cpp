@@ -56,7 +56,7 @@ int CapCount() {
 }
 
 bool AnyAmbient() {
-    for (int cap = 0; cap < CapCount(); ++cap) {
+    for (int cap = 0, n = CapCount(); cap < n; ++cap) {
         if (prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_IS_SET, cap, 0, 0) > 0) return true;
     }
     return false;
@@ -77,7 +77,7 @@ std::optional<unsigned> ParseId(const char* text) {
 // Without CAP_SETPCAP nothing can be dropped from it: a process that holds no capability and
 // may not gain any (no_new_privs) has no use for it then.
 void LimitBoundingSet(std::uint64_t keep) {
-    for (int cap = 0; cap < CapCount(); ++cap) {
+    for (int cap = 0, n = CapCount(); cap < n; ++cap) {
         if ((keep & Bit(cap)) == 0) prctl(PR_CAPBSET_DROP, cap, 0, 0, 0);
     }
 }

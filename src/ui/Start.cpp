@@ -58,28 +58,50 @@ void ScrubEnvironment() {
     for (const std::string& name : names) unsetenv(name.c_str());
 }
 
+bool OnlyRootMayWrite(const struct stat& st) {
+    return st.st_uid == 0 && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
 bool OnlyRootMayWrite(const std::filesystem::path& path) {
     struct stat st {};
-    return stat(path.c_str(), &st) == 0 && st.st_uid == 0 &&
-           (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+    return stat(path.c_str(), &st) == 0 && OnlyRootMayWrite(st);
+}
+
+// The entries of a folder; false when it cannot be read to the end.
+bool ReadFolder(const std::filesystem::path& folder, std::vector<std::filesystem::path>& entries) {
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        entries.push_back(it->path());
+    }
+    return !ec;
 }
 
 // The toolkit loads plugins from the program's own folder too (FOLDER/KIND/PLUGIN), which no
-// variable or option turns off: that folder and what lies in it must be root's alone.
+// variable or option turns off: that folder, its subfolders and what lies in them must be
+// root's alone.
 bool ProgramFolderIsRootsAlone() {
-    namespace fs = std::filesystem;
     std::error_code ec;
-    const fs::path folder = fs::read_symlink("/proc/self/exe", ec).parent_path();
-    if (ec || folder.empty() || !OnlyRootMayWrite(folder)) return false;
-    for (const fs::directory_entry& entry : fs::directory_iterator(folder, ec)) {
-        if (!OnlyRootMayWrite(entry.path())) return false;
-        if (!entry.is_directory(ec)) continue;
-        for (const fs::directory_entry& inner : fs::directory_iterator(entry.path(), ec)) {
-            if (!OnlyRootMayWrite(inner.path())) return false;
+    const std::filesystem::path folder =
+        std::filesystem::read_symlink("/proc/self/exe", ec).parent_path();
+    struct stat top {};
+    if (ec || folder.empty() || stat(folder.c_str(), &top) != 0 || !OnlyRootMayWrite(top))
+        return false;
+    std::vector<std::filesystem::path> kinds;
+    if (!ReadFolder(folder, kinds)) return false;
+    for (const std::filesystem::path& kind : kinds) {
+        // Other programs beside it are no plugin folders, nor is a link back to the folder.
+        struct stat st {};
+        if (stat(kind.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) continue;
+        if (st.st_dev == top.st_dev && st.st_ino == top.st_ino) continue;
+        if (!OnlyRootMayWrite(st)) return false;
+        std::vector<std::filesystem::path> plugins;
+        if (!ReadFolder(kind, plugins)) return false;
+        for (const std::filesystem::path& plugin : plugins) {
+            if (!OnlyRootMayWrite(plugin)) return false;
         }
-        if (ec) return false;
     }
-    return !ec;
+    return true;
 }
 #endif
 

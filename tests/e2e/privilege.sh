@@ -38,7 +38,12 @@ Cleanup() {
     rm -rf "$base"
 }
 trap Cleanup EXIT
-Fail() { echo "FAIL: $*"; exit 1; }
+running=""  # the start under way, whose output a failure shows
+Fail() {
+    [ -z "$running" ] || { echo "--- output of the $running start:"; cat "$base/$running.log"; }
+    echo "FAIL: $*"
+    exit 1
+}
 trap 'echo "FAIL: line $LINENO: $BASH_COMMAND exited with $?"' ERR
 InNs() { ip netns exec "$ns" env DISPLAY="$display" "$@"; }
 WaitFor() {  # seconds, description, command...
@@ -82,15 +87,16 @@ Packets() {  # the packet sockets the program holds, into $packets
 # Starts the program: NAME FOLDER COMMAND... Once its window is up, leaves its status in
 # $status and the number of packet sockets it holds in $packets.
 Start() {
-    local name=$1 dir=$2 inodes
+    local name=$1 dir=$2
     shift 2
+    running=$name
     (cd "$dir" && exec ip netns exec "$ns" env DISPLAY="$display" QT_QPA_PLATFORM=xcb \
         QT_PLUGIN_PATH="$base/plugins" QT_QPA_GENERIC_PLUGINS=quorvelmarker \
         "$@" -plugin quorvelmarker >"$base/$name.log" 2>&1) &
     app=$!
     window=$({ timeout 20 ip netns exec "$ns" env DISPLAY="$display" \
         xdotool search --sync --name '^Quorvel$' || true; } | head -n 1)
-    [ -n "$window" ] || { cat "$base/$name.log"; Fail "$name: no main window"; }
+    [ -n "$window" ] || Fail "$name: no main window"
     status=$(grep -E '^(Uid|Gid|Groups|Cap[A-Za-z]+|NoNewPrivs):' "/proc/$app/status")
     Packets
     printf '%s\npacket sockets: %s\n' "$status" "$packets" >"$artifacts/$name-status.txt"
@@ -100,7 +106,7 @@ Start() {
 Close() {
     InNs "$wm_close" "$window"
     WaitFor 5 "$1: the program to end" bash -c "! kill -0 $app 2>/dev/null"
-    wait "$app" || { cat "$base/$1.log"; Fail "$1: the program exited with status $?"; }
+    wait "$app" || Fail "$1: the program exited with status $?"
     app=""
 }
 # Scans the proposed range: NAME FOLDER. Every host must be found at the raw probe's speed.

@@ -2,13 +2,14 @@
 
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #ifndef _WIN32
 #include <sys/auxv.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 

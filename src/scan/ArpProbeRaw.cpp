@@ -15,6 +15,7 @@
 #include "ArpProbeLinux.h"
 #include "LinuxIo.h"
 #include "LocalLink.h"
+#include "RawSocket.h"
 #include "ReadAhead.h"
 
 namespace {
@@ -192,13 +193,20 @@ bool AttachReplyFilter(int fd) {
 
 }  // namespace
 
-std::unique_ptr<TArpProbe> CreateRawArpProbe() {
+TFd OpenRawArpSocket() {
     TFd sock(socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_ARP)));
-    if (!sock.Valid()) return nullptr;
+    if (!sock.Valid()) return sock;
     AttachReplyFilter(sock.Get());
     // Room for the replies that arrive while the worker hands an outcome to the main thread.
     int size = 4 << 20;
     if (setsockopt(sock.Get(), SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
         setsockopt(sock.Get(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    return sock;
+}
+
+std::unique_ptr<TArpProbe> CreateRawArpProbe() {
+    TFd sock = BorrowRawArpSocket();
+    if (!sock.Valid()) sock = OpenRawArpSocket();
+    if (!sock.Valid()) return nullptr;
     return std::make_unique<TArpProbeRaw>(std::move(sock));
 }

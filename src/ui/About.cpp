@@ -2,15 +2,36 @@
 
 #include <QDesktopServices>
 #include <QKeyEvent>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QScreen>
 #include <QUrl>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include "Look.h"
 #include "ui_About.h"
 
+namespace {
+
+bool EffectiveUserIsRoot() {
+#ifdef _WIN32
+    return false;
+#else
+    return geteuid() == 0;
+#endif
+}
+
+}  // namespace
+
 const char* const TAboutBox::WebAddress = "https://quorvel.example";
 const char* const TAboutBox::EmailAddress = "mail@quorvel.example";
+const char* const TAboutBox::RootLinkMessage =
+    "程序正以 root 身份运行。为安全起见不打开链接，以免浏览器或邮件程序也以 root 身份运行。\n"
+    "可以选中地址后复制，再以普通用户身份打开。";
+bool (*TAboutBox::RunsAsRoot)() = EffectiveUserIsRoot;
 
 TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::AboutBox>()) {
     PrepareLook();
@@ -25,6 +46,11 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui
     // Each link opens exactly what it shows.
     ui_->STWeb->setText(QString::fromLatin1(WebAddress));
     ui_->STEmail->setText(QString::fromLatin1(EmailAddress));
+    if (RunsAsRoot()) {
+        for (QLabel* link : {ui_->STWeb, ui_->STEmail}) {
+            link->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        }
+    }
     for (QObject* child : {static_cast<QObject*>(ui_->Image1), static_cast<QObject*>(ui_->STWeb),
                            static_cast<QObject*>(ui_->STEmail)}) {
         child->installEventFilter(this);
@@ -71,10 +97,23 @@ void TAboutBox::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
 }
 
-void TAboutBox::STWebClick() { QDesktopServices::openUrl(QUrl(ui_->STWeb->text())); }
+void TAboutBox::STWebClick() { OpenLink(*ui_->STWeb, QUrl(ui_->STWeb->text())); }
 
 void TAboutBox::STEmailClick() {
-    QDesktopServices::openUrl(QUrl(QStringLiteral("mailto:") + ui_->STEmail->text()));
+    OpenLink(*ui_->STEmail, QUrl(QStringLiteral("mailto:") + ui_->STEmail->text()));
+}
+
+void TAboutBox::OpenLink(const QLabel& link, const QUrl& url) {
+    if (!RunsAsRoot()) {
+        QDesktopServices::openUrl(url);
+        return;
+    }
+    // A drag that selected the address to copy it is no click on the link.
+    if (link.hasSelectedText()) return;
+    QMessageBox box(QMessageBox::Information, QStringLiteral("提示"),
+                    QString::fromUtf8(RootLinkMessage), QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
 }
 
 void TAboutBox::Image1MouseDown(const QMouseEvent& event) {

@@ -10,7 +10,9 @@ namespace Ui {
 class AboutBox;
 }
 
+class QLabel;
 class QMouseEvent;
+class QUrl;
 
 class TAboutBox : public QDialog {
     Q_OBJECT
@@ -20,6 +22,10 @@ class TAboutBox : public QDialog {
 
     static const char* const WebAddress;
     static const char* const EmailAddress;
+    static const char* const RootLinkMessage;
+    // Whether the effective user is root: the links then stay shut, so that no browser or mail
+    // client starts as root. Tests replace it.
+    static bool (*RunsAsRoot)();
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -29,6 +35,7 @@ class TAboutBox : public QDialog {
   private:
     void STWebClick();
     void STEmailClick();
+    void OpenLink(const QLabel& link, const QUrl& url);
     void Image1MouseDown(const QMouseEvent& event);
 
     std::unique_ptr<Ui::AboutBox> ui_;

@@ -1,9 +1,11 @@
 // Quorvel: ARP-probes a range of IPv4 addresses and keeps the IP/MAC pairs it finds.
 #include "Application.h"
 #include "CommandLine.h"
+#include "Start.h"
 #include "main.h"
 
 int main(int argc, char* argv[]) {
+    if (!StartUnprivileged(argc, argv)) return 1;
     if (const std::optional<int> end = AnswerCommandLine(argc, argv)) return *end;
     TApplication app(argc, argv);
     TQuorvelForm QuorvelForm;

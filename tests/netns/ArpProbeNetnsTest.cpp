@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -16,10 +17,12 @@
 
 #include "ArpPacket.h"
 #include "ArpProbeLinux.h"
+#include "FrameSender.h"
 #include "LinuxIo.h"
 #include "LocalLink.h"
 #include "NetnsLan.h"
 #include "QueueDispatcher.h"
+#include "RawSocket.h"
 #include "ScanIPThread.h"
 
 namespace {
@@ -226,6 +229,41 @@ TEST_F(ArpNetns, ProbesCloseEveryDescriptorAndStayCancelled) {
         }
     }
     EXPECT_EQ(OpenDescriptors(), before);
+}
+
+int PacketSockets() {
+    std::ifstream in("/proc/thread-self/net/packet");
+    int lines = 0;
+    for (std::string line; std::getline(in, line);) ++lines;
+    return lines - 1;
+}
+
+// The socket held since start serves every probe, which opens none of its own; a reply that
+// came in between two scans (here from a host that has gone since) is not taken for an answer.
+TEST_F(ArpNetns, HeldSocketServesEveryProbeWithoutStaleReplies) {
+    ASSERT_TRUE(HoldRawArpSocket());
+    const int held = PacketSockets();
+    const TLanHost& gone = lan_->Hosts.back();
+    // Past the range the other cases scan: the kernel, which takes the forged reply too where it
+    // has an entry, has none for it.
+    const std::uint32_t silent = Host("198.18.0.37");
+    {
+        TFrameSender sender(gone.Namespace, "eth0",
+                            {ArpFrame(lan_->ScannerMac, gone.Mac, 2, gone.Mac, HostToNet(silent),
+                                      lan_->ScannerMac, HostToNet(lan_->ScannerIP))},
+                            std::chrono::milliseconds(5));
+        ASSERT_EQ(sender.Error(), "");
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    for (int scan = 0; scan < 2; ++scan) {
+        std::unique_ptr<TArpProbe> probe = CreateRawArpProbe();
+        ASSERT_NE(probe, nullptr);
+        EXPECT_EQ(PacketSockets(), held);
+        std::uint8_t mac[8] = {};
+        EXPECT_FALSE(probe->SendArp(HostToNet(silent), mac));
+        EXPECT_TRUE(probe->SendArp(StrToIP("198.18.0.10"), mac));
+    }
+    ReleaseRawArpSocket();
 }
 
 TEST_F(ArpNetns, WorkerWithEitherProbeFindsTheSameInOrder) {

@@ -1,10 +1,14 @@
-// The About box: its links reach the desktop with what they show, Shift+click on the icon,
-// and the keys that close it or not.
+// The About box: its links reach the desktop with what they show (never while running as root),
+// Shift+click on the icon, and the keys that close it or not.
+#include <QApplication>
+#include <QClipboard>
 #include <QDesktopServices>
 #include <QFrame>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 
 #include "About.h"
@@ -18,9 +22,15 @@ class TUrlCatcher : public QObject {
     void Open(const QUrl& url) { Opened << url; }
 };
 
+bool NotRoot() { return false; }
+bool Root() { return true; }
+
 class TAboutBoxTest : public QObject {
     Q_OBJECT
   private slots:
+    void init() { TAboutBox::RunsAsRoot = NotRoot; }
+    void cleanup() { TAboutBox::RunsAsRoot = NotRoot; }
+
     void links_data() {
         QTest::addColumn<QString>("label");
         QTest::addColumn<QString>("url");
@@ -47,6 +57,43 @@ class TAboutBoxTest : public QObject {
             QDesktopServices::unsetUrlHandler(scheme);
         }
         QCOMPARE(catcher.Opened, QList<QUrl>{QUrl(url)});
+        QVERIFY(box.isVisible());
+    }
+
+    // As root a click explains why the link stays shut; the address can be copied instead.
+    void linksStayShutAsRoot_data() { links_data(); }
+    void linksStayShutAsRoot() {
+        QFETCH(QString, label);
+        TAboutBox::RunsAsRoot = Root;
+        TUrlCatcher catcher;
+        for (const char* scheme : {"http", "https", "mailto"}) {
+            QDesktopServices::setUrlHandler(scheme, &catcher, "Open");
+        }
+        TAboutBox box;
+        box.show();
+        auto* link = box.findChild<QLabel*>(label);
+        QString caption, text;
+        Qt::TextFormat format = Qt::AutoText;
+        QTimer::singleShot(0, [&] {
+            if (auto* m = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                caption = m->windowTitle();
+                text = m->text();
+                format = m->textFormat();
+                QTest::keyClick(m, Qt::Key_Return);
+            }
+        });
+        QTest::mouseClick(link, Qt::LeftButton);
+        for (const char* scheme : {"http", "https", "mailto"}) {
+            QDesktopServices::unsetUrlHandler(scheme);
+        }
+        QVERIFY(catcher.Opened.isEmpty());
+        QCOMPARE(caption, QString("提示"));
+        QCOMPARE(text, QString::fromUtf8(TAboutBox::RootLinkMessage));
+        QCOMPARE(format, Qt::PlainText);
+        link->setFocus();
+        QTest::keyClick(link, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(link, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QApplication::clipboard()->text(), link->text());
         QVERIFY(box.isVisible());
     }
 

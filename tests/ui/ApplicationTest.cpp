@@ -1,4 +1,5 @@
-// Errors escaping event handlers end in one message box and the program goes on.
+// Errors escaping event handlers end in one message box and the program goes on; what a
+// secure-execution start keeps for the toolkit.
 #include <gtest/gtest.h>
 
 #include <QLabel>
@@ -9,9 +10,12 @@
 #include <QThread>
 #include <QTimer>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "Application.h"
 #include "CommandLine.h"
+#include "Start.h"
 #include "UTypes.h"
 
 namespace {
@@ -200,3 +204,39 @@ TEST(CommandLine, HelpNamesTheProgramAndItsOptionsOnly) {
 }
 
 }  // namespace
+
+// Secure-execution mode: what of the command line and the environment reaches the toolkit.
+TEST(SecureStart, CodeLoadingOptionsAreDroppedWithTheirValues) {
+    std::vector<std::string> args{"quorvel",
+                                  "-plugin",
+                                  "evil",
+                                  "--style=evil",
+                                  "-platform",
+                                  "xcb",
+                                  "-style",
+                                  "evil",
+                                  "-platformpluginpath",
+                                  "/tmp/x",
+                                  "--platformtheme",
+                                  "evil",
+                                  "-testability",
+                                  "--version",
+                                  "-stylesheet"};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int argc = DropCodeLoadingArguments(static_cast<int>(args.size()), argv.data());
+    EXPECT_EQ(std::vector<std::string>(argv.begin(), argv.begin() + argc),
+              (std::vector<std::string>{"quorvel", "-platform", "xcb", "--version"}));
+    EXPECT_EQ(argv[argc], nullptr);
+}
+
+TEST(SecureStart, OnlyTheDisplayLocaleAndHomeAreKept) {
+    for (const char* kept : {"DISPLAY", "XAUTHORITY", "LANG", "LC_ALL", "HOME", "QT_QPA_PLATFORM"})
+        EXPECT_TRUE(KeptInSecureMode(kept)) << kept;
+    for (const char* dropped :
+         {"QT_PLUGIN_PATH", "QT_QPA_PLATFORM_PLUGIN_PATH", "QT_QPA_PLATFORMTHEME",
+          "QT_STYLE_OVERRIDE", "QT_QPA_GENERIC_PLUGINS", "QT_IM_MODULE", "GTK_MODULES",
+          "XDG_CURRENT_DESKTOP", "DISPLAYX"})
+        EXPECT_FALSE(KeptInSecureMode(dropped)) << dropped;
+}

@@ -1,0 +1,19 @@
+// What the program does before any toolkit object exists: it opens the raw ARP socket while it
+// may, gives up every privilege it was started with, and in secure-execution mode (file
+// capabilities, set-ID) keeps nothing from the environment or command line that would make the
+// toolkit load code from elsewhere.
+#pragma once
+
+#include <string_view>
+
+// False when a privilege could not be given up (the reason is on stderr): the program must not
+// go on then.
+bool StartUnprivileged(int& argc, char** argv);
+
+// Secure-execution mode: the environment variables that are kept (the display, the locale, the
+// user's home; no plugin path, style, theme or module of any kind).
+bool KeptInSecureMode(std::string_view variable);
+// Removes the toolkit's options that load code or looks from elsewhere (-plugin,
+// -platformpluginpath, -platformtheme, -style, -stylesheet, -testability, -qmljsdebugger),
+// with their values; returns the new argument count.
+int DropCodeLoadingArguments(int argc, char** argv);

@@ -89,13 +89,15 @@ TLoadStatus TAddressTable::LoadArpList() {
     } catch (const std::bad_alloc&) {
         status = TReadStatus::Failed;
     }
-    listWithheld_ = status == TReadStatus::Failed;
+    // Rows before a NUL are shown, but the list is not written over: the rows after it would go.
+    listWithheld_ = status == TReadStatus::Failed || status == TReadStatus::HiddenText;
     switch (status) {
         case TReadStatus::Ok:
             return TLoadStatus::Loaded;
         case TReadStatus::Missing:
             return TLoadStatus::Missing;
         case TReadStatus::Failed:
+        case TReadStatus::HiddenText:
             break;
     }
     return TLoadStatus::Unreadable;

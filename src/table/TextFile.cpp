@@ -61,21 +61,21 @@ std::vector<std::string> SplitLines(std::string_view text) {
     return lines;
 }
 
-bool CutLines(const std::function<std::int64_t(char*, std::size_t)>& read,
-              const TLineVisitor& onLine) {
+TReadStatus CutLines(const std::function<std::int64_t(char*, std::size_t)>& read,
+                     const TLineVisitor& onLine) {
     std::string buffer(std::size_t{1} << 16, '\0');
     TLineCutter cutter;
     std::uint64_t total = 0;
     for (;;) {
         const std::int64_t n = read(buffer.data(), buffer.size());
-        if (n < 0) return false;
+        if (n < 0) return TReadStatus::Failed;
         if (n == 0) break;
         total += static_cast<std::uint64_t>(n);
-        if (total > kMaxTextFileSize) return false;
+        if (total > kMaxTextFileSize) return TReadStatus::Failed;
         cutter.Feed(std::string_view(buffer.data(), static_cast<std::size_t>(n)), onLine);
     }
     cutter.Finish(onLine);
-    return !cutter.TextAfterNul();
+    return cutter.TextAfterNul() ? TReadStatus::HiddenText : TReadStatus::Ok;
 }
 
 std::string JoinLines(const std::vector<std::string>& lines) {

@@ -7,7 +7,9 @@
 #include <string_view>
 #include <vector>
 
-enum class TReadStatus { Ok, Missing, Failed };
+// HiddenText: lines stood after a NUL; those before it were handed on, but a save would drop
+// the rest.
+enum class TReadStatus { Ok, Missing, Failed, HiddenText };
 
 // Why a file was not written.
 enum class TFileFault {
@@ -60,14 +62,15 @@ std::vector<std::string> SplitLines(std::string_view text);
 std::string JoinLines(const std::vector<std::string>& lines);
 
 // Cuts what read gives (bytes read, 0 at the end, negative on error) into lines, through a
-// buffer of its own; false on a read error, more than kMaxTextFileSize bytes or text after a NUL.
-bool CutLines(const std::function<std::int64_t(char*, std::size_t)>& read,
-              const TLineVisitor& onLine);
+// buffer of its own: Failed on a read error or more than kMaxTextFileSize bytes, HiddenText when
+// anything but padding followed a NUL.
+TReadStatus CutLines(const std::function<std::int64_t(char*, std::size_t)>& read,
+                     const TLineVisitor& onLine);
 
 // Reads a regular file of at most kMaxTextFileSize bytes in one open. Nothing is handed on
-// until the whole file has been read without error and holds nothing after a NUL; then onCount
-// gets the number of lines and onLine each line in order. Failed for anything else (a folder,
-// a pipe, a device, a read error, text after a NUL).
+// until the whole file has been read without error; then onCount gets the number of lines and
+// onLine each line before any NUL, in order (HiddenText when text followed the NUL). Failed for
+// anything else (a folder, a pipe, a device, a read error).
 TReadStatus ReadTextLines(const std::string& path, const std::function<void(std::size_t)>& onCount,
                           const TLineVisitor& onLine);
 

@@ -331,10 +331,11 @@ TReadStatus ReadTextLines(const std::string& path, const std::function<void(std:
         return RetryOnEintr([&] { return ::read(fd.Get(), buffer, size); });
     };
     std::size_t count = 0;
-    if (!CutLines(read, [&count](std::string_view) { ++count; })) return TReadStatus::Failed;
+    const TReadStatus counted = CutLines(read, [&count](std::string_view) { ++count; });
+    if (counted == TReadStatus::Failed) return TReadStatus::Failed;
     if (lseek(fd.Get(), 0, SEEK_SET) != 0) return TReadStatus::Failed;
     onCount(count);
-    return CutLines(read, onLine) ? TReadStatus::Ok : TReadStatus::Failed;
+    return CutLines(read, onLine) == TReadStatus::Failed ? TReadStatus::Failed : counted;
 }
 
 TFileResult WriteTextLines(const std::string& path, const std::vector<std::string>& lines) {

@@ -108,11 +108,12 @@ TReadStatus ReadTextLines(const std::string& path, const std::function<void(std:
         return got;
     };
     std::size_t count = 0;
-    if (!CutLines(read, [&count](std::string_view) { ++count; })) return TReadStatus::Failed;
+    const TReadStatus counted = CutLines(read, [&count](std::string_view) { ++count; });
+    if (counted == TReadStatus::Failed) return TReadStatus::Failed;
     LARGE_INTEGER start{};
     if (!SetFilePointerEx(h.Get(), start, nullptr, FILE_BEGIN)) return TReadStatus::Failed;
     onCount(count);
-    return CutLines(read, onLine) ? TReadStatus::Ok : TReadStatus::Failed;
+    return CutLines(read, onLine) == TReadStatus::Failed ? TReadStatus::Failed : counted;
 }
 
 TFileResult WriteTextLines(const std::string& path, const std::vector<std::string>& lines) {

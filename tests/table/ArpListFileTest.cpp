@@ -173,7 +173,7 @@ TEST_F(ListFileTest, OddCellsSurviveTheNextLoad) {
 }
 
 // A NUL ends the text; NULs and blanks after it are padding. Anything else after it would be
-// rows that a save drops, so the list is then unreadable and never written over.
+// rows that a save drops: the rows before the NUL are shown, but the list is never written over.
 TEST_F(ListFileTest, NulEndsTheText) {
     const char padded[] = "1.1.1.1|A\r\n2.2.2.2|B\0\0\r\n \t\0";
     EXPECT_EQ(RoundTrip(std::string(padded, sizeof padded - 1)),
@@ -184,6 +184,8 @@ TEST_F(ListFileTest, NulEndsTheText) {
     TAddressTable again(fresh);
     again.SetDirectory(dir.Path());
     EXPECT_EQ(again.LoadArpList(), TLoadStatus::Unreadable);
+    ASSERT_EQ(fresh.Count(), 2);
+    EXPECT_EQ(fresh.Row(1).IP, "2.2.2.2");
     fresh.Append("4.4.4.4", "00:11:22:33:44:55");
     EXPECT_EQ(again.SaveAll().List.Fault, TFileFault::ListWithheld);
     EXPECT_EQ(dir.Read("ArpList.ini"), hiding);

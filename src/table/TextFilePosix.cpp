@@ -10,6 +10,7 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <tuple>
 #include <utility>
 
 #include "TextFile.h"
@@ -159,7 +160,10 @@ TFileResult FindTarget(TFd dir, std::string name, TTarget& target) {
             return Fault(TFileFault::Failed, ENAMETOOLONG);
         }
         link.resize(static_cast<std::size_t>(n));
-        auto [folder, last] = SplitPath(link);
+        // Named copies: lambdas may not capture structured bindings before clang 16.
+        std::string folder;
+        std::string last;
+        std::tie(folder, last) = SplitPath(link);
         if (last.empty() || last == "." || last == "..") return Fault(TFileFault::NotAFile);
         TFd next(RetryOnEintr(
             [&] { return openat(dir.Get(), folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
@@ -340,7 +344,9 @@ TReadStatus ReadTextLines(const std::string& path, const std::function<void(std:
 
 TFileResult WriteTextLines(const std::string& path, const std::vector<std::string>& lines) {
     const std::string text = JoinLines(lines);
-    auto [folder, name] = SplitPath(path);
+    std::string folder;
+    std::string name;
+    std::tie(folder, name) = SplitPath(path);
     if (name.empty()) return Fault(TFileFault::NotAFile);
     TFd dir(RetryOnEintr([&] { return open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
     if (!dir.Valid()) return FromErrno(errno);

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "AddressTable.h"
 #include "ArpProbe.h"
@@ -53,6 +54,7 @@ class TQuorvelForm : public QWidget {
     void ScanStep();
     void ScanDone();
     void ReportUnreadableList();
+    void ReportContested(const std::vector<TContested>& contested);
     void StepProgress();
 
     std::unique_ptr<Ui::QuorvelForm> ui_;

@@ -10,7 +10,7 @@ packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools qt6-q
           fonts-wqy-zenhei iproute2)
 if [ "$mode" = test ]; then
     # clang and its runtime libraries build the libFuzzer targets (scripts/test-hardening.sh).
-    packages+=(libgtest-dev libgmock-dev xvfb xauth libcap2-bin xdotool imagemagick libx11-dev
+    packages+=(libgtest-dev libgmock-dev xvfb xauth libcap2-bin xdotool xclip imagemagick libx11-dev
                clang libclang-rt-14-dev)
 fi
 if [ "$mode" = windows ]; then

@@ -191,5 +191,7 @@ void TQuorvelForm::ReportContested(const std::vector<TContested>& contested) {
     QMessageBox box(QMessageBox::Warning, Q("提示"), QString::fromStdString(text), QMessageBox::Ok,
                     this);
     box.setTextFormat(Qt::PlainText);
+    // The administrator may copy the addresses and MACs out of it.
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     box.exec();
 }

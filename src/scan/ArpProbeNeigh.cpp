@@ -274,6 +274,7 @@ void TArpProbeNeigh::ExpectRange(std::uint32_t firstIP, std::uint32_t lastIP) {
     rules.Pace = Pace;
     rules.Window = Window;
     rules.Budget = std::min<std::size_t>(Window, static_cast<std::size_t>(p.GcThresh2) / 2);
+    rules.Burst = rules.Budget;  // what the table may take goes out at once
     rules.Period = BudgetPeriod;
     ahead_.emplace(firstIP, lastIP, rules);
 }

@@ -31,8 +31,9 @@ void TReadAhead::Sent(TClock::time_point now, TSlot& s) {
     }
     ++s.tries;
     s.due = now + rules_.RetryAfter + (s.tries >= rules_.Tries ? s.extra : TClock::duration{});
-    // Late wake-ups are made up for with a short burst, never more than 16 requests.
-    nextSend_ = std::max(nextSend_, now - 16 * rules_.Pace) + rules_.Pace;
+    // Late wake-ups are made up for with a burst, never more than Burst requests.
+    nextSend_ = std::max(nextSend_, now - static_cast<TClock::rep>(rules_.Burst) * rules_.Pace) +
+                rules_.Pace;
 }
 
 void TReadAhead::Run(TClock::time_point now, const std::function<TAdmission(std::uint32_t)>& admit,

@@ -20,6 +20,9 @@ struct TReadAheadRules {
     int Tries = 3;                                                 // requests per address
     TClock::duration RetryAfter = std::chrono::milliseconds(200);  // after each request
     TClock::duration Pace = std::chrono::microseconds(500);        // between any two requests
+    // Requests that may go out back to back when the pace has fallen behind (at the start, or
+    // after a late wake-up); the pace holds on average.
+    std::size_t Burst = 16;
     std::size_t Window = 512;  // addresses between the worker's and the newest one requested
     // An address that has not answered is given up no sooner than this after its first
     // request, however soon its tries are out.

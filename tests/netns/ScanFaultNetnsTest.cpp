@@ -242,13 +242,15 @@ TEST_F(ScanFaultNetns, RepliesToNoRequestOfOursAreNeverBound) {
     };
     auto probe = CreateRawArpProbe();
     ASSERT_TRUE(probe);
+    // The kernel starts stamping arrivals a moment after a socket first asks for it.
+    std::this_thread::sleep_for(100ms);
     {
         TFrameSender early(bad.Namespace, "eth0",
                            {reply(us, Base + 20, us, usIP), reply(us, real.HostIP, us, usIP)}, 1ms);
         ASSERT_EQ(early.Error(), "");
         std::this_thread::sleep_for(30ms);
     }
-    std::this_thread::sleep_for(10ms);
+    std::this_thread::sleep_for(100ms);  // every forged frame has come in
     std::uint8_t mac[8] = {};
     EXPECT_FALSE(probe->SendArp(Wire(Base + 20), mac));
     ASSERT_TRUE(probe->SendArp(Wire(real.HostIP), mac));

@@ -166,7 +166,7 @@ bool TArpProbeRaw::ProbeAlone(std::uint32_t ip, std::uint8_t* mac) {
     const int tries = std::max(p.McastSolicit, 1);
     const auto interval = std::chrono::milliseconds(p.RetransMs);
     const TClock::time_point asked = TClock::now();
-    // Held a little after the first answer, so that a second host answering is seen.
+    // An answer is held a while after the request, so that a second host answering is seen.
     const TClock::time_point settled = asked + RetryAfter(p);
     std::vector<TMacAddr> answers;
     auto onReply = [&](const TReply& r) {

@@ -27,10 +27,11 @@ namespace {
 // milliseconds). An answer counts until 1.5 s after the first request (a dozing wireless client,
 // a slow embedded device) and until the worker takes the outcome; a found address is taken no
 // sooner than one such interval after its first request, so that a second host answering for it
-// is seen.
+// is seen. The window holds what is asked within the patience at that pace, and more: a long
+// range runs at the pace, not at window / patience.
 constexpr auto Pace = std::chrono::microseconds(500);
 constexpr std::size_t Burst = 256;
-constexpr std::size_t Window = 512;
+constexpr std::size_t Window = 4096;
 constexpr auto Patience = std::chrono::milliseconds(1500);
 // Frames read per wake-up before the loop looks at its clock and at cancel again.
 constexpr int FramesPerWake = 64;

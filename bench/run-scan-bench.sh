@@ -7,7 +7,8 @@
 # Cases: a /24; a /22 inside a /16 network; with --full also the whole /16. For each case it
 # times arp-scan (Debian's package) and our engine headless (scan_bench: the worker with the real
 # probe, merging and saving every find as the window does), the raw back-end as root and, on the
-# /24, the unprivileged one as user nobody. Medians of N runs (default 5 for the /24, 3 for the
+# /24, the unprivileged one as user nobody; on the /24 both once more with the three files on a
+# tmpfs (engine "-tmpfs"), which shows what the disk's sync adds on a busy machine. Medians of N runs (default 5 for the /24, 3 for the
 # /22, 1 for the /16); the scanner's neighbour table is flushed before every run. Needs root.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -56,13 +57,17 @@ ArpScan() {
 
 # One run of our engine; prints "seconds hosts maxrss_kb" (hosts without the scanner's own).
 Ours() {
-    local backend=$1 first=$2 last=$3 out
+    local backend=$1 first=$2 last=$3 out wrap=()
     ip netns exec "$ns" ip neigh flush dev lan0
-    if [ "$backend" = neigh ]; then
-        out=$(ip netns exec "$ns" setpriv --reuid=65534 --regid=65534 --clear-groups \
-            "$bench" auto "$first" "$last")
+    if [ "${backend%-tmpfs}" != "$backend" ]; then
+        # Its own mount namespace with a tmpfs on /tmp, where scan_bench keeps the files.
+        wrap=(unshare -m sh -c 'mount -t tmpfs tmpfs /tmp && exec "$@"' sh)
+    fi
+    if [ "${backend%-tmpfs}" = neigh ]; then
+        out=$("${wrap[@]}" ip netns exec "$ns" setpriv --reuid=65534 --regid=65534 \
+            --clear-groups "$bench" auto "$first" "$last")
     else
-        out=$(ip netns exec "$ns" "$bench" raw "$first" "$last")
+        out=$("${wrap[@]}" ip netns exec "$ns" "$bench" raw "$first" "$last")
     fi
     echo "$(echo "$out" | Field wall_s) $(($(echo "$out" | Field found) - 1)) \
 $(echo "$out" | Field maxrss_kb)"
@@ -109,7 +114,8 @@ Case() {
     "$lan" down "$prefix"
 }
 
-Case "/24" "" 198.18.0.0 198.18.0.255 198.18.0.0/24 "${runs:-5}" "raw neigh"
+Case "/24" "" 198.18.0.0 198.18.0.255 198.18.0.0/24 "${runs:-5}" \
+    "raw neigh raw-tmpfs neigh-tmpfs"
 Case "/22-in-/16" "--bits 16 --span 1024" 198.18.0.0 198.18.3.255 198.18.0.0/22 "${runs:-3}" raw
 if [ "$full" = 1 ]; then
     Case "/16" "--bits 16 --span 65536" 198.18.0.0 198.18.255.255 198.18.0.0/16 "${runs:-1}" raw

@@ -12,7 +12,7 @@ if [ "$mode" = test ]; then
     # clang and its runtime libraries build the libFuzzer targets (scripts/test-hardening.sh),
     # clang-tidy checks the sources (scripts/clang-tidy.sh); the window tests run on Xvfb under
     # openbox (tests/ui/under-wm.sh).
-    packages+=(libgtest-dev libgmock-dev xvfb xauth libcap2-bin xdotool imagemagick libx11-dev
+    packages+=(libgtest-dev libgmock-dev xvfb xauth libcap2-bin xdotool xclip imagemagick libx11-dev
                clang libclang-rt-14-dev clang-tidy openbox)
     # The installed program and its Debian package (tests/install).
     packages+=(desktop-file-utils appstream lintian dpkg-dev file x11-utils)

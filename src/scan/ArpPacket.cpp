@@ -85,3 +85,8 @@ bool IsHostMac(const TMacAddr& mac) { return (mac[0] & 1) == 0 && mac != TMacAdd
 bool IsReplyFrom(const TArpMessage& m, std::uint32_t ip) {
     return m.Op == ArpReply && m.SenderIP == ip && IsHostMac(m.SenderMac);
 }
+
+bool IsAnswerTo(const TArpMessage& m, std::uint32_t ip, std::uint32_t ownIP,
+                const TMacAddr& ownMac) {
+    return IsReplyFrom(m, ip) && m.TargetIP == ownIP && m.TargetMac == ownMac;
+}

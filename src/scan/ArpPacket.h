@@ -33,3 +33,6 @@ std::optional<TArpMessage> ParseArpFrame(const std::uint8_t* frame, std::size_t 
 // False for a zero or group (multicast, broadcast) address, which names no host.
 bool IsHostMac(const TMacAddr& mac);
 bool IsReplyFrom(const TArpMessage& m, std::uint32_t ip);
+// True when the message is a reply from ip addressed to the host that asked from ownIP/ownMac.
+bool IsAnswerTo(const TArpMessage& m, std::uint32_t ip, std::uint32_t ownIP,
+                const TMacAddr& ownMac);

@@ -4,6 +4,16 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
+
+#include "UTypes.h"
+
+// An address for which different hardware addresses answered during one probe: handed off as
+// not found, since either may be forged.
+struct TContested {
+    std::uint32_t IP = 0;        // host order
+    std::vector<TMacAddr> Macs;  // in the order they first answered
+};
 
 class TArpProbe {
   public:
@@ -17,6 +27,9 @@ class TArpProbe {
     virtual void ExpectRange(std::uint32_t /*firstIP*/, std::uint32_t /*lastIP*/) {}
     // Wakes a blocked SendArp, which then returns false at once; used when the program closes.
     virtual void Cancel() {}
+    // The addresses handed off as not found because different MACs answered, since the last
+    // call, in the order they were probed.
+    virtual std::vector<TContested> TakeContested() { return {}; }
 };
 
 // The best back-end this process may use on this platform.

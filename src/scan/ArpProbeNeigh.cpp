@@ -11,6 +11,7 @@
 #include <cstring>
 #include <map>
 #include <optional>
+#include <utility>
 
 #include "ArpPacket.h"
 #include "ArpProbeLinux.h"
@@ -37,6 +38,11 @@ constexpr std::size_t DatagramsPerSocket = 128;
 constexpr auto Pace = std::chrono::microseconds(500);
 constexpr std::size_t Window = 256;
 constexpr auto BudgetPeriod = std::chrono::seconds(30);
+// An answer counts until 1.5 s after the request, even when the kernel has given up sooner
+// (it still takes a late reply into the failed entry).
+constexpr auto Patience = std::chrono::milliseconds(1500);
+// Datagrams read per wake-up before the loop looks at its clock and at cancel again.
+constexpr int DatagramsPerWake = 16;
 
 struct TKnown {
     std::uint32_t ip;  // host order
@@ -49,13 +55,14 @@ class TArpProbeNeigh : public TArpProbe {
     bool SendArp(std::uint32_t wireIP, std::uint8_t* mac) override;
     void ExpectRange(std::uint32_t firstIP, std::uint32_t lastIP) override;
     void Cancel() override { cancel_.Raise(); }
+    std::vector<TContested> TakeContested() override { return std::exchange(contested_, {}); }
 
   private:
     void ReadLinks();
     const TNeighParams& Params(const std::string& ifName);
     bool Request(const std::vector<std::uint8_t>& req);
-    // Reads every datagram that has arrived and hands its notes to onNote; sets lost_ when
-    // the kernel had to drop events.
+    // Reads the datagrams that have arrived, DatagramsPerWake at most, and hands their notes
+    // to onNote; sets lost_ when the kernel had to drop events.
     void Receive(const std::function<void(const TNeighNote&)>& onNote);
     bool Trigger(std::uint32_t wireIP);
     bool ProbeAlone(std::uint32_t wireIP, std::uint8_t* mac);
@@ -75,6 +82,7 @@ class TArpProbeNeigh : public TArpProbe {
     std::optional<TReadAhead> ahead_;
     std::vector<TKnown> known_;         // the table's entries in the range when it began
     std::vector<std::uint32_t> stale_;  // kept old addresses that get a second round
+    std::vector<TContested> contested_;
 };
 
 TArpProbeNeigh::TArpProbeNeigh()
@@ -113,7 +121,7 @@ bool TArpProbeNeigh::Request(const std::vector<std::uint8_t>& req) {
 
 void TArpProbeNeigh::Receive(const std::function<void(const TNeighNote&)>& onNote) {
     alignas(nlmsghdr) std::uint8_t buf[32768];
-    for (;;) {
+    for (int read = 0; read < DatagramsPerWake; ++read) {
         ssize_t n = recv(nl_.Get(), buf, sizeof buf, MSG_DONTWAIT);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && errno == ENOBUFS) {
@@ -202,7 +210,9 @@ bool TArpProbeNeigh::ProbeAlone(std::uint32_t ip, std::uint8_t* mac) {
                 lost_ = false;
                 Request(BuildNeighGet(seq = ++seq_, link.Index, ip));
             }
-            if (WaitReadable(nl_.Get(), cancel_, deadline) != TWaitResult::Readable) return false;
+            if (WaitReadable(nl_.Get(), cancel_, deadline) != TWaitResult::Readable ||
+                TClock::now() >= deadline)
+                return false;
             Receive(onNote);
         }
         return true;
@@ -227,7 +237,8 @@ void TArpProbeNeigh::ExpectRange(std::uint32_t firstIP, std::uint32_t lastIP) {
     ahead_.reset();
     known_.clear();
     stale_.clear();
-    if (!nl_.Valid()) return;
+    // A single address is probed alone, with all of the kernel's patience.
+    if (!nl_.Valid() || firstIP == lastIP) return;
     ReadLinks();
     // The table as it stands: verified entries answer at once, stale ones need patience.
     std::uint32_t seq = ++seq_;
@@ -235,7 +246,9 @@ void TArpProbeNeigh::ExpectRange(std::uint32_t firstIP, std::uint32_t lastIP) {
     if (!Request(BuildNeighDump(seq))) return;
     auto deadline = TClock::now() + std::chrono::seconds(2);
     while (!done) {
-        if (WaitReadable(nl_.Get(), cancel_, deadline) != TWaitResult::Readable) return;
+        if (WaitReadable(nl_.Get(), cancel_, deadline) != TWaitResult::Readable ||
+            TClock::now() >= deadline)
+            return;
         Receive([&](const TNeighNote& n) {
             if (n.Seq == seq && n.Kind != TNeighNote::Entry) done = true;
             std::uint32_t ip = NetToHost(n.Neigh.IP);
@@ -253,13 +266,15 @@ void TArpProbeNeigh::ExpectRange(std::uint32_t firstIP, std::uint32_t lastIP) {
     const TNeighParams& p = Params(ifName);
     TReadAheadRules rules;
     // One request makes the kernel send its broadcasts retrans_time apart; an address that has
-    // not answered a quarter interval after the second broadcast (when the kernel has not given
-    // up sooner) is taken as not found. A LAN answers within milliseconds.
+    // not answered a quarter interval after the second broadcast, and not within the patience,
+    // is taken as not found.
     rules.Tries = 1;
     rules.RetryAfter = std::chrono::milliseconds(p.RetransMs * (p.McastSolicit > 1 ? 5 : 4) / 4);
+    rules.Patience = Patience;
     rules.Pace = Pace;
     rules.Window = Window;
     rules.Budget = std::min<std::size_t>(Window, static_cast<std::size_t>(p.GcThresh2) / 2);
+    rules.Burst = rules.Budget;  // what the table may take goes out at once
     rules.Period = BudgetPeriod;
     ahead_.emplace(firstIP, lastIP, rules);
 }
@@ -306,10 +321,9 @@ void TArpProbeNeigh::OnAheadNote(const TNeighNote& n) {
     if (Answers(e)) {
         ahead_->Answer(ip, e.Mac);
     } else if (n.Seq == 0 && (e.State & NUD_FAILED) != 0) {
+        // A failed new address may still answer late; its patience decides.
         auto it = std::find(stale_.begin(), stale_.end(), ip);
-        if (it == stale_.end()) {
-            ahead_->Fail(ip);
-        } else {
+        if (it != stale_.end()) {
             stale_.erase(it);
             ahead_->Resend(ip);
         }
@@ -330,7 +344,7 @@ bool TArpProbeNeigh::ProbeAhead(std::uint8_t* mac) {
         }
         TClock::time_point now = TClock::now();
         ahead_->Run(now, admit, send);
-        if (std::optional<bool> found = ahead_->TakeHead(now, mac)) return *found;
+        if (std::optional<bool> found = ahead_->TakeHead(now, mac, &contested_)) return *found;
         if (WaitReadable(nl_.Get(), cancel_, ahead_->NextDue(now)) == TWaitResult::Cancelled)
             return false;
     }

@@ -4,12 +4,14 @@
 #include <linux/if_ether.h>
 #include <netpacket/packet.h>
 #include <sys/socket.h>
+#include <time.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <map>
 #include <optional>
+#include <utility>
 
 #include "ArpPacket.h"
 #include "ArpProbeLinux.h"
@@ -20,25 +22,68 @@
 
 namespace {
 
-// Read-ahead: one request every 0.5 ms at most (2,000 a second, about 1.3 Mbit/s of broadcast
-// on the wire), as many tries as the kernel makes, 0.15 of its interval apart (150 ms by
-// default: a LAN answers within milliseconds, and an answer to any try counts until the worker
-// takes the outcome).
+// Read-ahead: one request every 0.5 ms on average (2,000 a second, about 1.3 Mbit/s of
+// broadcast on the wire), the first 256 at once (a /24 is asked in one go), as many tries as the
+// kernel makes, 0.15 of its interval apart (150 ms by default: a LAN answers within
+// milliseconds). An answer counts until 1.5 s after the first request (a dozing wireless client,
+// a slow embedded device) and until the worker takes the outcome; a found address is taken no
+// sooner than one such interval after its first request, so that a second host answering for it
+// is seen. The window holds what is asked within the patience at that pace, and more: a long
+// range runs at the pace, not at window / patience.
 constexpr auto Pace = std::chrono::microseconds(500);
-constexpr std::size_t Window = 512;
+constexpr std::size_t Burst = 256;
+constexpr std::size_t Window = 4096;
+constexpr auto Patience = std::chrono::milliseconds(1500);
+// Frames read per wake-up before the loop looks at its clock and at cancel again.
+constexpr int FramesPerWake = 64;
+
+// An ARP reply as it came in: on which interface, and when (on the steady clock).
+struct TReply {
+    int IfIndex = 0;
+    TArpMessage Msg;
+    TClock::time_point Arrived;
+};
+
+// The kernel stamps each frame on arrival (wall clock); its age tells the steady-clock time.
+TClock::time_point ArrivalTime(const msghdr& msg) {
+    TClock::time_point now = TClock::now();
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr;
+         c = CMSG_NXTHDR(const_cast<msghdr*>(&msg), c)) {
+        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS) continue;
+        timespec stamp;
+        std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+        timespec wall;
+        clock_gettime(CLOCK_REALTIME, &wall);
+        auto age = std::chrono::seconds(wall.tv_sec - stamp.tv_sec) +
+                   std::chrono::nanoseconds(wall.tv_nsec - stamp.tv_nsec);
+        if (age > TClock::duration::zero())
+            return now - std::chrono::duration_cast<TClock::duration>(age);
+        return now;
+    }
+    return now;
+}
 
 class TArpProbeRaw : public TArpProbe {
   public:
-    explicit TArpProbeRaw(TFd sock) : sock_(std::move(sock)) {}
+    explicit TArpProbeRaw(TFd sock) : sock_(std::move(sock)) {
+        // Arrival stamps tell the replies that came before a request from those after it.
+        int one = 1;
+        setsockopt(sock_.Get(), SOL_SOCKET, SO_TIMESTAMPNS, &one, sizeof one);
+    }
     bool SendArp(std::uint32_t wireIP, std::uint8_t* mac) override;
     void ExpectRange(std::uint32_t firstIP, std::uint32_t lastIP) override;
     void Cancel() override { cancel_.Raise(); }
+    std::vector<TContested> TakeContested() override { return std::exchange(contested_, {}); }
 
   private:
     void ReadLinks();
     void Send(const TLocalLink& link, std::uint32_t ip);
-    // Reads every frame that has arrived; each reply goes to onReply(link index, message).
-    void Receive(const std::function<void(int, const TArpMessage&)>& onReply);
+    // Reads the frames that have arrived, FramesPerWake at most; each reply addressed to this
+    // host goes to onReply. False once the socket is empty.
+    bool Receive(const std::function<void(const TReply&)>& onReply);
+    // Drops the frames queued before a probe begins (a bounded number: their arrival stamps
+    // tell the rest).
+    void Drain();
     bool ProbeAlone(std::uint32_t ip, std::uint8_t* mac);
     bool ProbeAhead(std::uint8_t* mac);
     const TNeighParams& Params(const std::string& ifName);
@@ -49,7 +94,13 @@ class TArpProbeRaw : public TArpProbe {
     std::vector<TLocalLink> links_;
     std::map<std::string, TNeighParams> params_;
     std::optional<TReadAhead> ahead_;
+    std::vector<TContested> contested_;
 };
+
+// The wait after each try of the read-ahead, and the least time a found address is held.
+TClock::duration RetryAfter(const TNeighParams& p) {
+    return std::chrono::milliseconds(std::clamp(p.RetransMs * 3 / 20, 50, p.RetransMs));
+}
 
 void TArpProbeRaw::ReadLinks() {
     if (linksRead_) return;
@@ -78,18 +129,34 @@ void TArpProbeRaw::Send(const TLocalLink& link, std::uint32_t ip) {
     }
 }
 
-void TArpProbeRaw::Receive(const std::function<void(int, const TArpMessage&)>& onReply) {
+bool TArpProbeRaw::Receive(const std::function<void(const TReply&)>& onReply) {
     std::uint8_t buf[1600];
-    for (;;) {
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+    for (int read = 0; read < FramesPerWake;) {
         sockaddr_ll from{};
-        socklen_t fromLen = sizeof from;
-        ssize_t n = recvfrom(sock_.Get(), buf, sizeof buf, MSG_DONTWAIT,
-                             reinterpret_cast<sockaddr*>(&from), &fromLen);
+        iovec iov{buf, sizeof buf};
+        msghdr msg{};
+        msg.msg_name = &from;
+        msg.msg_namelen = sizeof from;
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        ssize_t n = recvmsg(sock_.Get(), &msg, MSG_DONTWAIT);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return;
-        if (from.sll_pkttype == PACKET_OUTGOING) continue;
+        if (n < 0) return false;
+        ++read;
+        // Only frames sent to this host: not those a promiscuous interface overhears, nor
+        // broadcasts, nor our own.
+        if (from.sll_pkttype != PACKET_HOST) continue;
         auto m = ParseArpFrame(buf, static_cast<std::size_t>(n));
-        if (m && IsReplyFrom(*m, m->SenderIP)) onReply(from.sll_ifindex, *m);
+        if (m && IsReplyFrom(*m, m->SenderIP)) onReply({from.sll_ifindex, *m, ArrivalTime(msg)});
+    }
+    return true;
+}
+
+void TArpProbeRaw::Drain() {
+    for (int i = 0; i < 16 && Receive([](const TReply&) {}); ++i) {
     }
 }
 
@@ -97,27 +164,47 @@ bool TArpProbeRaw::ProbeAlone(std::uint32_t ip, std::uint8_t* mac) {
     TLocalLink link;
     if (std::optional<bool> decided = DecideWithoutAsking(links_, ip, &link, mac)) return *decided;
     const TNeighParams& p = Params(link.Name);
-    bool found = false;
-    auto onReply = [&](int ifIndex, const TArpMessage& m) {
-        if (ifIndex != link.Index || m.SenderIP != ip) return;
-        std::memcpy(mac, m.SenderMac.data(), 6);
-        found = true;
+    Drain();
+    const int tries = std::max(p.McastSolicit, 1);
+    const auto interval = std::chrono::milliseconds(p.RetransMs);
+    const TClock::time_point asked = TClock::now();
+    // An answer is held a while after the request, so that a second host answering is seen.
+    const TClock::time_point settled = asked + RetryAfter(p);
+    std::vector<TMacAddr> answers;
+    auto onReply = [&](const TReply& r) {
+        if (r.IfIndex != link.Index || r.Arrived < asked ||
+            !IsAnswerTo(r.Msg, ip, link.IP, link.Mac))
+            return;
+        if (std::find(answers.begin(), answers.end(), r.Msg.SenderMac) == answers.end())
+            answers.push_back(r.Msg.SenderMac);
     };
-    for (int t = 0; t < std::max(p.McastSolicit, 1); ++t) {
-        Send(link, ip);
-        auto deadline = TClock::now() + std::chrono::milliseconds(p.RetransMs);
-        for (;;) {
-            TWaitResult w = WaitReadable(sock_.Get(), cancel_, deadline);
-            if (w == TWaitResult::Cancelled) return false;
-            if (w == TWaitResult::TimedOut) break;
-            Receive(onReply);
-            if (found) return true;
+    int sent = 0;
+    for (;;) {
+        TClock::time_point now = TClock::now();
+        if (!answers.empty() && now >= settled) break;
+        if (answers.empty() && sent < tries && now >= asked + sent * interval) {
+            Send(link, ip);
+            ++sent;
+            continue;
         }
+        TClock::time_point due = asked + sent * interval;
+        if (!answers.empty()) due = settled;
+        if (answers.empty() && sent >= tries && now >= due) return false;
+        TWaitResult w = WaitReadable(sock_.Get(), cancel_, due);
+        if (w == TWaitResult::Cancelled) return false;
+        if (w == TWaitResult::Readable) Receive(onReply);
     }
-    return false;
+    if (answers.size() > 1) {
+        contested_.push_back({NetToHost(ip), answers});
+        return false;
+    }
+    std::memcpy(mac, answers[0].data(), 6);
+    return true;
 }
 
 void TArpProbeRaw::ExpectRange(std::uint32_t firstIP, std::uint32_t lastIP) {
+    ahead_.reset();
+    if (firstIP == lastIP) return;  // a single address is probed alone, with all its patience
     ReadLinks();
     TLocalLink link;
     std::string ifName;
@@ -125,9 +212,13 @@ void TArpProbeRaw::ExpectRange(std::uint32_t firstIP, std::uint32_t lastIP) {
     const TNeighParams& p = Params(ifName);
     TReadAheadRules rules;
     rules.Tries = std::max(p.McastSolicit, 1);
-    rules.RetryAfter = std::chrono::milliseconds(std::clamp(p.RetransMs * 3 / 20, 50, p.RetransMs));
+    rules.RetryAfter = RetryAfter(p);
     rules.Pace = Pace;
+    rules.Burst = Burst;
     rules.Window = Window;
+    rules.Patience = Patience;
+    rules.Settle = rules.RetryAfter;
+    Drain();
     ahead_.emplace(firstIP, lastIP, rules);
 }
 
@@ -152,16 +243,17 @@ bool TArpProbeRaw::ProbeAhead(std::uint8_t* mac) {
         TLocalLink link;
         if (FindLink(links_, HostToNet(ip), &link) == TLinkMatch::OnLink) Send(link, HostToNet(ip));
     };
-    auto onReply = [&](int ifIndex, const TArpMessage& m) {
+    auto onReply = [&](const TReply& r) {
         TLocalLink link;
-        if (FindLink(links_, m.SenderIP, &link) == TLinkMatch::OnLink && link.Index == ifIndex)
-            ahead_->Answer(NetToHost(m.SenderIP), m.SenderMac);
+        if (FindLink(links_, r.Msg.SenderIP, &link) == TLinkMatch::OnLink &&
+            link.Index == r.IfIndex && IsAnswerTo(r.Msg, r.Msg.SenderIP, link.IP, link.Mac))
+            ahead_->Answer(NetToHost(r.Msg.SenderIP), r.Msg.SenderMac, r.Arrived);
     };
     for (;;) {
         Receive(onReply);
         TClock::time_point now = TClock::now();
         ahead_->Run(now, admit, send);
-        if (std::optional<bool> found = ahead_->TakeHead(now, mac)) return *found;
+        if (std::optional<bool> found = ahead_->TakeHead(now, mac, &contested_)) return *found;
         if (WaitReadable(sock_.Get(), cancel_, ahead_->NextDue(now)) == TWaitResult::Cancelled)
             return false;
     }
@@ -176,14 +268,30 @@ bool TArpProbeRaw::SendArp(std::uint32_t wireIP, std::uint8_t* mac) {
     return ProbeAlone(wireIP, mac);
 }
 
-// Lets through only ARP replies that came in: the kernel drops the rest (our own requests
-// among them) before they fill the socket's buffer.
+// Lets through only ARP-for-IPv4-over-Ethernet replies sent to this host (not overheard, not
+// broadcast, not our own) whose target MAC is the one they were sent to: the kernel drops the
+// rest before they fill the socket's buffer. The probes check every field again.
 bool AttachReplyFilter(int fd) {
+    constexpr int DropAt = 14;  // the index of the statement that drops
+    auto toDrop = [](int at) { return static_cast<std::uint8_t>(DropAt - at - 1); };
+    auto jumpUnless = [&](std::uint32_t value, int at) {
+        return sock_filter BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, value, 0, toDrop(at));
+    };
     sock_filter code[] = {
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, static_cast<std::uint32_t>(SKF_AD_OFF + SKF_AD_PKTTYPE)),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, PACKET_OUTGOING, 2, 0),
-        BPF_STMT(BPF_LD | BPF_H | BPF_ABS, 20),  // ARP opcode: 14 Ethernet + 6 bytes in
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 2, 1, 0),
+        jumpUnless(PACKET_HOST, 1),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, 14),  // hardware and protocol type
+        jumpUnless(0x00010800, 3),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, 18),  // address lengths and opcode
+        jumpUnless(0x06040002, 5),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, 32),  // target MAC, first 4 bytes ...
+        BPF_STMT(BPF_MISC | BPF_TAX, 0),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, 0),  // ... against the Ethernet destination's
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_X, 0, 0, toDrop(9)),
+        BPF_STMT(BPF_LD | BPF_H | BPF_ABS, 36),
+        BPF_STMT(BPF_MISC | BPF_TAX, 0),
+        BPF_STMT(BPF_LD | BPF_H | BPF_ABS, 4),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_X, 0, 1, 0),
         BPF_STMT(BPF_RET | BPF_K, 0),
         BPF_STMT(BPF_RET | BPF_K, 0xFFFF),
     };

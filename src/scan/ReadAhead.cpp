@@ -24,14 +24,16 @@ bool TReadAhead::BudgetAllows(TClock::time_point now) const {
 }
 
 void TReadAhead::Sent(TClock::time_point now, TSlot& s) {
+    if (s.tries == 0) s.asked = now;
     if (s.tries == 0 && !firstSends_.empty()) {
         firstSends_[firstSendAt_] = now;
         firstSendAt_ = (firstSendAt_ + 1) % firstSends_.size();
     }
     ++s.tries;
     s.due = now + rules_.RetryAfter + (s.tries >= rules_.Tries ? s.extra : TClock::duration{});
-    // Late wake-ups are made up for with a short burst, never more than 16 requests.
-    nextSend_ = std::max(nextSend_, now - 16 * rules_.Pace) + rules_.Pace;
+    // Late wake-ups are made up for with a burst, never more than Burst requests.
+    nextSend_ = std::max(nextSend_, now - static_cast<TClock::rep>(rules_.Burst) * rules_.Pace) +
+                rules_.Pace;
 }
 
 void TReadAhead::Run(TClock::time_point now, const std::function<TAdmission(std::uint32_t)>& admit,
@@ -63,9 +65,16 @@ void TReadAhead::Run(TClock::time_point now, const std::function<TAdmission(std:
     }
 }
 
-void TReadAhead::Answer(std::uint32_t ip, const TMacAddr& mac) {
+void TReadAhead::Answer(std::uint32_t ip, const TMacAddr& mac,
+                        std::optional<TClock::time_point> arrived) {
     if (!Holds(ip)) return;
     TSlot& s = At(ip);
+    if (arrived && (s.tries == 0 || *arrived < s.asked)) return;  // answers nothing we asked
+    if (s.outcome == TOutcome::Found) {
+        if (mac != s.mac && std::find(s.others.begin(), s.others.end(), mac) == s.others.end())
+            s.others.push_back(mac);
+        return;
+    }
     if (s.outcome != TOutcome::Pending) return;
     s.outcome = TOutcome::Found;
     s.mac = mac;
@@ -86,9 +95,15 @@ void TReadAhead::Resend(std::uint32_t ip) {
 TOutcome TReadAhead::HeadOutcome(TClock::time_point now, TMacAddr* mac) const {
     if (done_ || !Holds(head_)) return TOutcome::Pending;
     const TSlot& s = At(head_);
-    if (s.outcome == TOutcome::Found && mac != nullptr) *mac = s.mac;
+    if (s.outcome == TOutcome::Found) {
+        if (s.tries > 0 && now < s.asked + rules_.Settle) return TOutcome::Pending;
+        if (!s.others.empty()) return TOutcome::NotFound;
+        if (mac != nullptr) *mac = s.mac;
+        return TOutcome::Found;
+    }
     if (s.outcome != TOutcome::Pending) return s.outcome;
-    return s.tries >= rules_.Tries && now >= s.due ? TOutcome::NotFound : TOutcome::Pending;
+    bool waited = s.tries >= rules_.Tries && now >= s.due && now >= s.asked + rules_.Patience;
+    return waited ? TOutcome::NotFound : TOutcome::Pending;
 }
 
 void TReadAhead::PopHead() {
@@ -100,10 +115,17 @@ void TReadAhead::PopHead() {
     ++head_;
 }
 
-std::optional<bool> TReadAhead::TakeHead(TClock::time_point now, std::uint8_t* mac) {
+std::optional<bool> TReadAhead::TakeHead(TClock::time_point now, std::uint8_t* mac,
+                                         std::vector<TContested>* contested) {
     TMacAddr found;
     TOutcome o = HeadOutcome(now, &found);
     if (o == TOutcome::Pending) return std::nullopt;
+    const TSlot& s = At(head_);
+    if (contested != nullptr && !s.others.empty()) {
+        TContested c{head_, {s.mac}};
+        c.Macs.insert(c.Macs.end(), s.others.begin(), s.others.end());
+        contested->push_back(std::move(c));
+    }
     PopHead();
     if (o == TOutcome::Found) std::memcpy(mac, found.data(), found.size());
     return o == TOutcome::Found;
@@ -121,11 +143,13 @@ TClock::time_point TReadAhead::NextDue(TClock::time_point now) const {
     std::uint64_t headOffset = head_ - first_;
     for (std::uint64_t off = headOffset; off < admitted_; ++off) {
         const TSlot& s = At(static_cast<std::uint32_t>(first_ + off));
+        if (s.outcome == TOutcome::Found && off == headOffset && s.tries > 0)
+            next = std::min(next, s.asked + rules_.Settle);
         if (s.outcome != TOutcome::Pending) continue;
         if (s.tries < rules_.Tries)
             next = std::min(next, sendable(s.due, s.tries == 0));
         else if (off == headOffset)
-            next = std::min(next, s.due);
+            next = std::min(next, std::max(s.due, s.asked + rules_.Patience));
     }
     if (admitted_ < total_ && admitted_ - headOffset < slots_.size())
         next = std::min(next, sendable(now, true));

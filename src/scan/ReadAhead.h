@@ -11,6 +11,7 @@
 #include <optional>
 #include <vector>
 
+#include "ArpProbe.h"
 #include "UTypes.h"
 
 using TClock = std::chrono::steady_clock;
@@ -19,7 +20,16 @@ struct TReadAheadRules {
     int Tries = 3;                                                 // requests per address
     TClock::duration RetryAfter = std::chrono::milliseconds(200);  // after each request
     TClock::duration Pace = std::chrono::microseconds(500);        // between any two requests
+    // Requests that may go out back to back when the pace has fallen behind (at the start, or
+    // after a late wake-up); the pace holds on average.
+    std::size_t Burst = 16;
     std::size_t Window = 512;  // addresses between the worker's and the newest one requested
+    // An address that has not answered is given up no sooner than this after its first
+    // request, however soon its tries are out.
+    TClock::duration Patience{};
+    // A found address is handed off no sooner than this after its first request, so that a
+    // second, different answer is still seen.
+    TClock::duration Settle{};
     // At most Budget first requests in any Period (0: no such limit).
     std::size_t Budget = 0;
     TClock::duration Period = std::chrono::seconds(30);
@@ -49,16 +59,21 @@ class TReadAhead {
     void Run(TClock::time_point now, const std::function<TAdmission(std::uint32_t)>& admit,
              const std::function<void(std::uint32_t)>& send);
 
-    void Answer(std::uint32_t ip, const TMacAddr& mac);  // a verified answer; others ignored
-    void Fail(std::uint32_t ip);                         // known not to answer
-    void Resend(std::uint32_t ip);                       // one more round of tries, due now
+    // An answer for ip. With its arrival time it counts only when the first request for ip went
+    // out no later; without, it is the system's own verified answer. A second, different MAC
+    // makes the address contested: it is handed off as not found.
+    void Answer(std::uint32_t ip, const TMacAddr& mac,
+                std::optional<TClock::time_point> arrived = std::nullopt);
+    void Fail(std::uint32_t ip);    // known not to answer
+    void Resend(std::uint32_t ip);  // one more round of tries, due now
 
     // The head's outcome as of now (NotFound once its tries are out and waited for).
     TOutcome HeadOutcome(TClock::time_point now, TMacAddr* mac) const;
     void PopHead();
     // Pops the head once its outcome is known: true with the address in mac[0..5], or false;
-    // nothing while it is pending.
-    std::optional<bool> TakeHead(TClock::time_point now, std::uint8_t* mac);
+    // nothing while it is pending. A contested head is appended to contested.
+    std::optional<bool> TakeHead(TClock::time_point now, std::uint8_t* mac,
+                                 std::vector<TContested>* contested = nullptr);
     // When Run or HeadOutcome may next have something new to do (without any answer).
     TClock::time_point NextDue(TClock::time_point now) const;
 
@@ -66,9 +81,11 @@ class TReadAhead {
     struct TSlot {
         TOutcome outcome = TOutcome::Pending;
         int tries = 0;
-        TClock::time_point due{};  // next request, or the end of waiting after the last
+        TClock::time_point due{};    // next request, or the end of waiting after the last
+        TClock::time_point asked{};  // the first request
         TClock::duration extra{};
         TMacAddr mac{};
+        std::vector<TMacAddr> others;  // different MACs that answered after mac
     };
     TSlot& At(std::uint32_t ip) { return slots_[(ip - first_) % slots_.size()]; }
     const TSlot& At(std::uint32_t ip) const { return slots_[(ip - first_) % slots_.size()]; }

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "ArpProbe.h"
 
@@ -43,6 +44,9 @@ class TScanIPThread {
     // Terminate, and wake the probe in progress so that the body ends at once; for closing the
     // program (the caller empties OnScan and OnTerminate first).
     void Cancel();
+    // The addresses handed off as not found because different MACs answered for them; complete
+    // once the body has ended (read it in OnTerminate).
+    const std::vector<TContested>& Contested() const { return contested_; }
 
     std::uint32_t StartIP;
     std::uint32_t EndIP;
@@ -55,6 +59,7 @@ class TScanIPThread {
 
     std::unique_ptr<TArpProbe> probe_;
     std::shared_ptr<TDispatcher> dispatcher_;
+    std::vector<TContested> contested_;
     std::atomic<bool> terminated_{false};
     std::thread thread_;
 };

@@ -206,12 +206,15 @@ void TQuorvelForm::ScanStep() {
 }
 
 void TQuorvelForm::ScanDone() {
+    std::vector<TContested> contested;
+    if (ScanThread != nullptr) contested = ScanThread->Contested();
     ScanThread = nullptr;
     ui_->BtStart->setEnabled(true);
     ui_->BtStop->setEnabled(false);
     progressDone_ = 0;
     ui_->ProgressBar1->setValue(0);
     ReportScanSaves();
+    ReportContested(contested);
 }
 
 void TQuorvelForm::StepProgress() {
@@ -231,4 +234,26 @@ void TQuorvelForm::ReportScanSaves() {
 
 void TQuorvelForm::ReportSaves(const TSaveReport& report) {
     if (!report) ShowWarning(this, SaveReportText(report));
+}
+
+// Addresses for which different MACs answered were left out of the table: either may be forged.
+// One warning lists them (the first 50) with every MAC that answered.
+void TQuorvelForm::ReportContested(const std::vector<TContested>& contested) {
+    if (contested.empty()) return;
+    constexpr std::size_t Listed = 50;
+    std::string text =
+        "以下地址有多个不同的MAC地址应答，可能有主机冒充（ARP欺骗）。"
+        "这些地址未加入列表，已有的记录保持不变：\n";
+    for (std::size_t i = 0; i < contested.size() && i < Listed; ++i) {
+        text += "\n" + IPToStr(HostToNet(contested[i].IP)) + "：";
+        for (std::size_t k = 0; k < contested[i].Macs.size(); ++k)
+            text += (k == 0 ? "" : "，") + MacToColonStr(contested[i].Macs[k].data());
+    }
+    if (contested.size() > Listed) text += "\n……共" + std::to_string(contested.size()) + "个地址";
+    QMessageBox box(QMessageBox::Warning, Q("提示"), QString::fromStdString(text), QMessageBox::Ok,
+                    this);
+    box.setTextFormat(Qt::PlainText);
+    // The administrator may copy the addresses and MACs out of it.
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    box.exec();
 }

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "AddressTable.h"
 #include "ArpProbe.h"
@@ -55,6 +56,7 @@ class TQuorvelForm : public QWidget {
     void ScanStep();
     void ScanDone();
     void ReportUnreadableList();
+    void ReportContested(const std::vector<TContested>& contested);
     void StepProgress();
     // Files a save left unwritten: noted during a scan and told once when it ends, told at
     // once after a deletion.

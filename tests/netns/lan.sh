@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A small Ethernet LAN in network namespaces, for real ARP tests and benchmarks.
 #
-#   lan.sh up PREFIX N [--bits B] [--span S] [--shared-mac]
+#   lan.sh up PREFIX N [--bits B] [--span S] [--shared-mac] [--shared-ip]
 #   lan.sh down PREFIX
 #
 # "up" builds (removing any leftover LAN of the same PREFIX first):
@@ -11,9 +11,12 @@
 #              spread over the first S addresses of 198.18.0.0 (S is the network size, at most
 #              256, by default)
 #   PREFIX-d   with --shared-mac: one more host, next to host 0 and with host 0's MAC
+#   PREFIX-c   with --shared-ip: one more host with the last host's address and a MAC of its own
+#              (MAC number N + 1), so that two MACs answer for that address
 # Every other address of the network is silent. It then prints one line per station:
 #   scanner NAMESPACE IFACE IP MAC
 #   host NAMESPACE IP MAC
+#   contender NAMESPACE IP MAC   (with --shared-ip)
 #   silent IP          (a few addresses nobody answers, for tests)
 # Only 198.18.0.0/15 is used, and only inside the namespaces made here; on failure the
 # partial LAN is removed. "down" removes every namespace of the LAN and is safe to repeat.
@@ -25,7 +28,8 @@ Down() {
     local prefix=$1 ns
     for ns in $(ip netns list | awk '{print $1}'); do
         case "$ns" in
-            "$prefix"-s | "$prefix"-w | "$prefix"-d | "$prefix"-h[0-9]*) ip netns delete "$ns" ;;
+            "$prefix"-s | "$prefix"-w | "$prefix"-d | "$prefix"-c | "$prefix"-h[0-9]*)
+                ip netns delete "$ns" ;;
         esac
     done
 }
@@ -39,24 +43,25 @@ Mac() {  # station number -> MAC
     printf '02:51:00:00:%02x:%02x' $((($1 >> 8) & 255)) $(($1 & 255))
 }
 
-AddStation() {  # namespace, offset, MAC, prefix length, port name
-    local ns=$1 offset=$2 mac=$3 bits=$4 port=$5
+AddStation() {  # namespace, offset, MAC, prefix length, port name[, kind]
+    local ns=$1 offset=$2 mac=$3 bits=$4 port=$5 kind=${6:-host}
     ip netns add "$ns"
     ip -n "$sw" link add "$port" type veth peer name eth0 netns "$ns"
     ip -n "$sw" link set "$port" master br0 up
     ip -n "$ns" link set eth0 address "$mac" up
     ip -n "$ns" addr add "$(Ip4 "$offset")/$bits" dev eth0
-    echo "host $ns $(Ip4 "$offset") $mac"
+    echo "$kind $ns $(Ip4 "$offset") $mac"
 }
 
 Up() {
-    local prefix=$1 n=$2 bits=24 span="" shared=0
+    local prefix=$1 n=$2 bits=24 span="" shared=0 contender=0
     shift 2
     while [ $# -gt 0 ]; do
         case "$1" in
             --bits) bits=$2; shift 2 ;;
             --span) span=$2; shift 2 ;;
             --shared-mac) shared=1; shift ;;
+            --shared-ip) contender=1; shift ;;
             *) die "unknown option $1" ;;
         esac
     done
@@ -96,6 +101,9 @@ Up() {
         [ -n "$first" ] || first=$offset
         AddStation "$prefix-h$k" "$offset" "$(Mac $((k + 1)))" "$bits" "p$k"
     done
+    if [ "$contender" = 1 ]; then
+        AddStation "$prefix-c" "$offset" "$(Mac $((n + 1)))" "$bits" pc contender
+    fi
     if [ "$shared" = 1 ]; then
         AddStation "$prefix-d" $((first + 1)) "$(Mac 1)" "$bits" pd
     fi
@@ -107,7 +115,7 @@ Up() {
 
 [ "$(id -u)" -eq 0 ] || die "needs root (ip netns)"
 case "${1:-}" in
-    up) [ $# -ge 3 ] || die "usage: lan.sh up PREFIX N [--bits B] [--span S] [--shared-mac]"
+    up) [ $# -ge 3 ] || die "usage: lan.sh up PREFIX N [--bits B] [--span S] [--shared-mac] [--shared-ip]"
         Up "${@:2}" ;;
     down) [ $# -eq 2 ] || die "usage: lan.sh down PREFIX"
         Down "$2" ;;

@@ -45,6 +45,10 @@ TEST(ArpPacket, ReadsReply) {
     EXPECT_EQ(m->TargetIP, Scanner);
     EXPECT_EQ(m->TargetMac, ScannerMac);
     EXPECT_TRUE(IsReplyFrom(*m, Target));
+    EXPECT_TRUE(IsAnswerTo(*m, Target, Scanner, ScannerMac));
+    // A reply to another host (its address or its MAC as the target) answers nothing we asked.
+    EXPECT_FALSE(IsAnswerTo(*m, Target, StrToIP("198.18.0.2"), ScannerMac));
+    EXPECT_FALSE(IsAnswerTo(*m, Target, Scanner, TMacAddr{0x02, 0x51, 0xFF, 0, 0, 0x02}));
 }
 
 struct FrameCase {

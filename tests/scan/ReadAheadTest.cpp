@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <map>
 #include <vector>
 
@@ -187,6 +188,43 @@ TEST(ReadAhead, DecidedAdmissionsSendNothingAndExtraWaitDelaysGivingUp) {
     EXPECT_EQ(d.SentTo(3), 2u);
     d.now += 200ms;
     EXPECT_EQ(d.ahead.HeadOutcome(d.now, nullptr), TOutcome::NotFound);
+}
+
+// An answer counts only when it came after the address's first request; a second MAC for one
+// address makes it contested (handed off as not found, and reported); a found address is held
+// until settled, a silent one until its patience is out.
+TEST(ReadAhead, AnswersAfterTheRequestCountAndDifferentMacsContest) {
+    TReadAheadRules r = Rules();
+    r.Settle = 200ms;
+    r.Patience = 1500ms;
+    TDriver d(100, 102, r);
+    const TMacAddr a{2, 0, 0, 0, 0, 1}, b{2, 0, 0, 0, 0, 2};
+    d.ahead.Answer(100, a, T0);        // nothing asked yet
+    d.Run();                           // all three asked at T0
+    d.ahead.Answer(101, a, T0 - 1ms);  // queued before the request
+    d.ahead.Answer(100, a, T0 + 1ms);
+    d.ahead.Answer(100, b, T0 + 2ms);
+    d.ahead.Answer(100, a, T0 + 3ms);
+    d.ahead.Answer(102, b, T0 + 1ms);
+    std::uint8_t mac[6] = {};
+    std::vector<TContested> contested;
+    EXPECT_FALSE(d.ahead.TakeHead(T0 + 199ms, mac, &contested));
+    EXPECT_EQ(d.ahead.NextDue(T0 + 199ms), T0 + 200ms);
+    EXPECT_EQ(d.ahead.TakeHead(T0 + 200ms, mac, &contested), std::optional<bool>(false));
+    ASSERT_EQ(contested.size(), 1u);
+    EXPECT_EQ(contested[0].IP, 100u);
+    EXPECT_EQ(contested[0].Macs, (std::vector<TMacAddr>{a, b}));
+    for (auto t : {200ms, 400ms}) {
+        d.now = T0 + t;
+        d.Run();
+    }
+    EXPECT_EQ(d.SentTo(101), 3u);
+    EXPECT_FALSE(d.ahead.TakeHead(T0 + 1499ms, mac));  // tries out at 600 ms, patience at 1.5 s
+    EXPECT_EQ(d.ahead.NextDue(T0 + 1499ms), T0 + 1500ms);
+    EXPECT_EQ(d.ahead.TakeHead(T0 + 1500ms, mac), std::optional<bool>(false));
+    EXPECT_EQ(d.ahead.TakeHead(T0 + 1500ms, mac, &contested), std::optional<bool>(true));
+    EXPECT_EQ(TMacAddr(std::to_array(mac)), b);
+    EXPECT_EQ(contested.size(), 1u);
 }
 
 }  // namespace

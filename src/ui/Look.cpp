@@ -2,7 +2,6 @@
 
 #include <QEvent>
 #include <QWidget>
-#include <QWindow>
 #include <QtGlobal>
 #include <algorithm>
 
@@ -25,25 +24,31 @@ QPoint CentredFramePos(const QRect& over, const QSize& frame, const QRect& scree
 }
 
 void TFrameCentring::Centre(QWidget* window, const QRect& over, const QRect& screen) {
-    window_ = window;
+    if (window_) window_->removeEventFilter(this);
     over_ = over;
     screen_ = screen;
     // Reading the frame also brings the window's idea of it up to date, which move() relies on.
-    frame_ = window->frameGeometry().size();
-    window->move(CentredFramePos(over_, frame_, screen_));
-    if (QWindow* handle = window->windowHandle()) handle->installEventFilter(this);
+    window->move(CentredFramePos(over_, window->frameGeometry().size(), screen_));
+    window_ = window->windowHandle();
+    if (window_) {
+        frame_ = window_->frameMargins();
+        window_->installEventFilter(this);
+    }
 }
 
 bool TFrameCentring::eventFilter(QObject* watched, QEvent* event) {
-    // Any event of the window (its exposure, moves, activation) may be the first one after the
-    // manager framed it; the frame is looked at until it has changed once, or the window hides.
-    if (window_ && watched == window_->windowHandle()) {
+    // The frame is asked of the window system itself: the widget's own copy of it is brought up
+    // to date only when the window moves or is resized, and the manager's last step may do
+    // neither. A frame that does not yet hold the window (the manager's empty one) is passed by.
+    if (window_ && watched == window_) {
+        const QMargins frame = window_->frameMargins();
         if (event->type() == QEvent::Hide) {
-            watched->removeEventFilter(this);
-        } else if (window_->frameGeometry().size() != frame_) {
-            watched->removeEventFilter(this);
-            frame_ = window_->frameGeometry().size();
-            window_->move(CentredFramePos(over_, frame_, screen_));
+            window_->removeEventFilter(this);
+        } else if (frame != frame_ && frame.left() >= 0 && frame.top() >= 0 && frame.right() >= 0 &&
+                   frame.bottom() >= 0) {
+            frame_ = frame;
+            const QPoint pos = CentredFramePos(over_, window_->size().grownBy(frame), screen_);
+            window_->setPosition(pos + QPoint(frame.left(), frame.top()));
         }
     }
     return QObject::eventFilter(watched, event);

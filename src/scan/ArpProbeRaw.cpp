@@ -44,23 +44,41 @@ struct TReply {
     TClock::time_point Arrived;
 };
 
-// The kernel stamps each frame on arrival (wall clock); its age tells the steady-clock time.
+std::chrono::nanoseconds SinceEpoch(const timespec& t) {
+    return std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec);
+}
+
+// The kernel stamps each frame on arrival (wall clock); its age tells the steady-clock time. The
+// two clocks are read close together (the closest of a few reads), so that the thread being
+// preempted between them cannot move an arrival before the request it answers.
 TClock::time_point ArrivalTime(const msghdr& msg) {
-    TClock::time_point now = TClock::now();
     for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr;
          c = CMSG_NXTHDR(const_cast<msghdr*>(&msg), c)) {
         if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS) continue;
         timespec stamp;
         std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
-        timespec wall;
-        clock_gettime(CLOCK_REALTIME, &wall);
-        auto age = std::chrono::seconds(wall.tv_sec - stamp.tv_sec) +
-                   std::chrono::nanoseconds(wall.tv_nsec - stamp.tv_nsec);
+        TClock::time_point steady{};
+        std::chrono::nanoseconds wall{};
+        auto gap = std::chrono::nanoseconds::max();
+        for (int i = 0; i < 4 && gap > std::chrono::microseconds(20); ++i) {
+            timespec before;
+            timespec after;
+            clock_gettime(CLOCK_REALTIME, &before);
+            const TClock::time_point now = TClock::now();
+            clock_gettime(CLOCK_REALTIME, &after);
+            const auto g = SinceEpoch(after) - SinceEpoch(before);
+            if (g < gap) {
+                gap = g;
+                steady = now;
+                wall = SinceEpoch(before) + g / 2;
+            }
+        }
+        const auto age = wall - SinceEpoch(stamp);
         if (age > TClock::duration::zero())
-            return now - std::chrono::duration_cast<TClock::duration>(age);
-        return now;
+            return steady - std::chrono::duration_cast<TClock::duration>(age);
+        return steady;
     }
-    return now;
+    return TClock::now();
 }
 
 class TArpProbeRaw : public TArpProbe {

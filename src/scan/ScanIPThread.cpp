@@ -14,12 +14,14 @@ TScanIPThread::TScanIPThread(std::uint32_t startIP, std::uint32_t endIP, bool cr
                              std::unique_ptr<TArpProbe> probe,
                              std::shared_ptr<TDispatcher> dispatcher)
     : StartIP(startIP), EndIP(endIP), probe_(std::move(probe)), dispatcher_(std::move(dispatcher)) {
+    ++alive_;
     CurrentIP = startIP;
     if (!createSuspended) Start();
 }
 
 TScanIPThread::~TScanIPThread() {
     if (thread_.joinable()) thread_.join();
+    --alive_;
 }
 
 void TScanIPThread::Start() {

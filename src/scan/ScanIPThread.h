@@ -47,6 +47,8 @@ class TScanIPThread {
     // The addresses handed off as not found because different MACs answered for them; complete
     // once the body has ended (read it in OnTerminate).
     const std::vector<TContested>& Contested() const { return contested_; }
+    // Workers created and not yet freed, in the whole process.
+    static int Alive() { return alive_.load(); }
 
     std::uint32_t StartIP;
     std::uint32_t EndIP;
@@ -56,6 +58,8 @@ class TScanIPThread {
   private:
     ~TScanIPThread();
     void Execute();
+
+    static inline std::atomic<int> alive_{0};
 
     std::unique_ptr<TArpProbe> probe_;
     std::shared_ptr<TDispatcher> dispatcher_;

@@ -8,7 +8,12 @@ int main(int argc, char* argv[]) {
     if (!StartUnprivileged(argc, argv)) return 1;
     if (const std::optional<int> end = AnswerCommandLine(argc, argv)) return *end;
     TApplication app(argc, argv);
-    TQuorvelForm QuorvelForm;
-    QuorvelForm.show();
-    return app.exec();
+    int code = 0;
+    {
+        TQuorvelForm QuorvelForm;
+        QuorvelForm.show();
+        code = app.exec();
+    }
+    AwaitStoppedScans(3000);
+    return code;
 }

@@ -1,7 +1,9 @@
 #include "main.h"
 
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QScreen>
+#include <QThread>
 #include <climits>
 #include <utility>
 
@@ -256,4 +258,13 @@ void TQuorvelForm::ReportContested(const std::vector<TContested>& contested) {
     // The administrator may copy the addresses and MACs out of it.
     box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     box.exec();
+}
+
+void AwaitStoppedScans(int limitMs) {
+    QElapsedTimer waited;
+    waited.start();
+    while (TScanIPThread::Alive() > 0 && waited.elapsed() < limitMs) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        QThread::msleep(5);
+    }
 }

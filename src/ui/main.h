@@ -78,3 +78,7 @@ class TQuorvelForm : public QWidget {
     std::optional<TSaveReport> scanSaves_;
     TFrameCentring centring_;
 };
+
+// After the window has closed: lets a scan it stopped end and free itself (its end notice runs on
+// this thread), waiting at most limitMs.
+void AwaitStoppedScans(int limitMs);

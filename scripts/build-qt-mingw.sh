@@ -61,57 +61,67 @@ if [ -d "$final" ]; then
     exit 0
 fi
 
+FetchAndConfigure() {
+    # apt-get source needs a deb-src entry; add one for the machine's own Debian sources, in a file
+    # of its own, when there is none.
+    if ! grep -rqsE '^(deb-src |Types:.*deb-src)' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+        src=/etc/apt/sources.list.d/quorvel-deb-src
+        if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+            sed -E 's/^Types:.*/Types: deb-src/' /etc/apt/sources.list.d/debian.sources |
+                $sudo tee "$src.sources" >/dev/null
+        else
+            grep -hE '^deb ' /etc/apt/sources.list 2>/dev/null | sed 's/^deb /deb-src /' |
+                $sudo tee "$src.list" >/dev/null
+        fi
+        say "added a deb-src entry ($src.*)"
+        $sudo "${apt[@]}" update -qq
+    fi
+
+    say "fetching qt6-base $version source"
+    (cd "$work" && "${apt[@]}" source -qq "qt6-base=$version" >/dev/null)
+    source_dir=$(find "$work" -maxdepth 1 -mindepth 1 -type d -name 'qt6-base*' | head -n1)
+    [ -n "$source_dir" ] || { say "no source folder after apt-get source"; exit 1; }
+    printf '%s\n' "$toolchain" >"$work/toolchain.cmake"
+
+    say "configuring ($((SECONDS - begin)) s)"
+    cmake -S "$source_dir" -B "$work/build" -G Ninja -Wno-dev \
+        -DCMAKE_TOOLCHAIN_FILE="$work/toolchain.cmake" -DCMAKE_INSTALL_PREFIX="$final" \
+        -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
+        "${options[@]}" >"$work/configure.log" 2>&1 ||
+        { tail -n 40 "$work/configure.log" >&2; say "configure failed: $work/configure.log"; exit 1; }
+}
+
 begin=$SECONDS
 work=$cache/work-$hash
-rm -rf "$work" "$final.partial"
-mkdir -p "$work"
-
-# apt-get source needs a deb-src entry; add one for the machine's own Debian sources, in a file
-# of its own, when there is none.
-if ! grep -rqsE '^(deb-src |Types:.*deb-src)' /etc/apt/sources.list /etc/apt/sources.list.d/; then
-    src=/etc/apt/sources.list.d/quorvel-deb-src
-    if [ -f /etc/apt/sources.list.d/debian.sources ]; then
-        sed -E 's/^Types:.*/Types: deb-src/' /etc/apt/sources.list.d/debian.sources |
-            $sudo tee "$src.sources" >/dev/null
-    else
-        grep -hE '^deb ' /etc/apt/sources.list 2>/dev/null | sed 's/^deb /deb-src /' |
-            $sudo tee "$src.list" >/dev/null
-    fi
-    say "added a deb-src entry ($src.*)"
-    $sudo "${apt[@]}" update -qq
+rm -rf "$final.partial"
+if [ -f "$work/build/build.ninja" ]; then
+    say "resuming the interrupted build in $work"
+else
+    rm -rf "$work"
+    mkdir -p "$work"
+    FetchAndConfigure
 fi
-
-say "fetching qt6-base $version source"
-(cd "$work" && "${apt[@]}" source -qq "qt6-base=$version" >/dev/null)
-source_dir=$(find "$work" -maxdepth 1 -mindepth 1 -type d -name 'qt6-base*' | head -n1)
-[ -n "$source_dir" ] || { say "no source folder after apt-get source"; exit 1; }
-printf '%s\n' "$toolchain" >"$work/toolchain.cmake"
-
-say "configuring ($(($SECONDS - begin)) s)"
-cmake -S "$source_dir" -B "$work/build" -G Ninja -Wno-dev \
-    -DCMAKE_TOOLCHAIN_FILE="$work/toolchain.cmake" -DCMAKE_INSTALL_PREFIX="$final" \
-    -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
-    "${options[@]}" >"$work/configure.log" 2>&1 ||
-    { tail -n 40 "$work/configure.log" >&2; say "configure failed: $work/configure.log"; exit 1; }
 
 known=$(ninja -C "$work/build" -t targets all | cut -d: -f1)
 for t in "${targets[@]}"; do
     grep -qx "$t" <<<"$known" || { say "no target $t in the Qt build"; exit 1; }
 done
-say "building ${targets[*]} ($(($SECONDS - begin)) s; 15-20 min on 2 cores)"
+say "building ${targets[*]} ($((SECONDS - begin)) s; 15-20 min on 2 cores)"
 jobs=$(nproc)
 ninja -C "$work/build" -j "$jobs" "${targets[@]}" >"$work/build.log" 2>&1 &
 builder=$!
+shown=$SECONDS
 while kill -0 "$builder" 2>/dev/null; do
-    sleep 60
-    kill -0 "$builder" 2>/dev/null || break
-    say "$(grep -oE '^\[[0-9]+/[0-9]+\]' "$work/build.log" | tail -n1) $(($SECONDS - begin)) s"
+    sleep 2
+    [ $((SECONDS - shown)) -ge 60 ] || continue
+    shown=$SECONDS
+    say "$(grep -oE '^\[[0-9]+/[0-9]+\]' "$work/build.log" | tail -n1) $((SECONDS - begin)) s"
 done
 wait "$builder" || { tail -n 40 "$work/build.log" >&2; say "build failed: $work/build.log"; exit 1; }
 
 # Everything configured but not built (other plugins, tools) is left out of the install: each
 # folder's install script is run on its own, and only for what was built.
-say "installing ($(($SECONDS - begin)) s)"
+say "installing ($((SECONDS - begin)) s)"
 install_dir() { # folder [local]
     local args=(-DCMAKE_INSTALL_PREFIX="$final.partial")
     [ "${2:-}" = local ] && args+=(-DCMAKE_INSTALL_LOCAL_ONLY=1)
@@ -139,5 +149,5 @@ done
 mv "$final.partial" "$final"
 ln -sfn "$(basename "$final")" "$link"
 rm -rf "$work"
-say "Qt $upstream for mingw-w64 ready in $(($SECONDS - begin)) s: $final"
+say "Qt $upstream for mingw-w64 ready in $((SECONDS - begin)) s: $final"
 echo "$final"

@@ -18,7 +18,7 @@ if [ "$mode" = windows ]; then
     # Xvfb, xdotool and ImageMagick drive and photograph the real window under Wine.
     packages=(cmake ninja-build g++-mingw-w64-x86-64-posix wine64 googletest qt6-base-dev
               qt6-base-dev-tools dpkg-dev xz-utils xvfb xauth xdotool imagemagick fonts-wqy-zenhei
-              unzip)
+              unzip g++ libgl-dev qt6-qpa-plugins)
 fi
 
 missing=()

@@ -140,7 +140,7 @@ for d in src/corelib src/entrypoint src/gui src/widgets src/testlib "${opengl[@]
     [ -f "$work/build/$d/cmake_install.cmake" ] && install_dir "$d" local
 done
 for d in src/plugins src/plugins/platforms; do install_dir "$d" local; done
-for d in src/plugins/styles/modernwindows; do
+for d in src/plugins/styles/windowsvista; do
     [ -f "$work/build/$d/cmake_install.cmake" ] && install_dir "$d"
 done
 # Platform plugins are not needed to configure the program, but its tests and its zip need them.

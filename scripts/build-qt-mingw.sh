@@ -134,14 +134,15 @@ install_dir src local
 # OpenGL modules only if the plugins pulled them in.
 opengl=()
 [ -f "$work/build/bin/Qt6OpenGL.dll" ] && opengl+=(src/opengl)
-for d in src/corelib src/entrypoint src/gui src/widgets src/testlib "${opengl[@]}" \
+for d in src/3rdparty src/corelib src/entrypoint src/gui src/widgets src/testlib "${opengl[@]}" \
     src/plugins/platforms/windows src/plugins/platforms/offscreen src/plugins/platforms/minimal \
     src/plugins/styles; do
-    [ -f "$work/build/$d/cmake_install.cmake" ] && install_dir "$d" local
+    if [ -f "$work/build/$d/cmake_install.cmake" ]; then install_dir "$d" local; fi
 done
 for d in src/plugins src/plugins/platforms; do install_dir "$d" local; done
-for d in src/plugins/styles/windowsvista; do
-    [ -f "$work/build/$d/cmake_install.cmake" ] && install_dir "$d"
+# Core's zlib headers; the other bundled libraries are linked into Qt's DLLs.
+for d in src/3rdparty/zlib src/plugins/styles/windowsvista; do
+    if [ -f "$work/build/$d/cmake_install.cmake" ]; then install_dir "$d"; fi
 done
 # Platform plugins are not needed to configure the program, but its tests and its zip need them.
 for f in platforms/qwindows.dll platforms/qoffscreen.dll platforms/qminimal.dll \

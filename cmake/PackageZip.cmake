@@ -13,6 +13,14 @@ install(FILES ${QUORVEL_QT_BIN_DIR}/Qt6Core.dll ${QUORVEL_QT_BIN_DIR}/Qt6Gui.dll
         DESTINATION .)
 install(FILES ${QUORVEL_QT_PLUGIN_DIR}/platforms/qwindows.dll DESTINATION platforms)
 install(DIRECTORY ${QUORVEL_QT_PLUGIN_DIR}/styles/ DESTINATION styles FILES_MATCHING PATTERN "*.dll")
+# The DLLs come with their debugging sections (libstdc++ alone is 23 MB with them).
+if(CMAKE_STRIP)
+    install(CODE "
+        file(GLOB_RECURSE dlls \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/*.dll\")
+        foreach(dll \${dlls})
+            execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-debug \"\${dll}\" COMMAND_ERROR_IS_FATAL ANY)
+        endforeach()")
+endif()
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME quorvel)

@@ -3,7 +3,6 @@
 #   QUORVEL_QT_BIN_DIR, QUORVEL_QT_PLUGIN_DIR   Qt's DLLs and plugins
 #   QUORVEL_WIN_RUNTIME_DLLS                    libstdc++-6, libgcc_s_seh-1, libwinpthread-1
 #   QUORVEL_WIN_DLL_DIRS                        the folders Wine must search for them
-include_guard(GLOBAL)
 find_package(Qt6 REQUIRED COMPONENTS Core)
 cmake_path(APPEND QT6_INSTALL_PREFIX ${QT6_INSTALL_BINS} OUTPUT_VARIABLE QUORVEL_QT_BIN_DIR)
 cmake_path(APPEND QT6_INSTALL_PREFIX ${QT6_INSTALL_PLUGINS} OUTPUT_VARIABLE QUORVEL_QT_PLUGIN_DIR)

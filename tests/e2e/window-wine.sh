@@ -55,6 +55,7 @@ Wine() {  # the program's own folder only: no WINEPATH, no Qt settings from outs
 }
 # Right-clicks the list below its rows and picks "删除地址(&D)"; waits for the last file written.
 SaveThroughMenu() {  # window folder
+    [ ! -e "$2/BindDhcp.bat" ] || Fail "files written before the save in $2"
     InNs xdotool windowactivate --sync "$1" 2>/dev/null || InNs xdotool windowfocus --sync "$1"
     sleep 0.5
     InNs xdotool mousemove --window "$1" 200 150 click 3

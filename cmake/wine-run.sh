@@ -8,6 +8,14 @@ export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko: Wine must never try to fetch or install them.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 unset DISPLAY WAYLAND_DISPLAY
+# QUORVEL_WINE_DLL_DIRS: Unix folders, separated by ":", where the programs find their DLLs
+# (Qt's and the compiler's runtime); Wine sees them on drive Z:.
+if [ -n "${QUORVEL_WINE_DLL_DIRS:-}" ]; then
+    IFS=: read -ra dirs <<<"$QUORVEL_WINE_DLL_DIRS"
+    path=""
+    for d in "${dirs[@]}"; do path="$path${path:+;}Z:${d//\//\\}"; done
+    export WINEPATH="$path${WINEPATH:+;$WINEPATH}"
+fi
 wine=${QUORVEL_WINE:-}
 if [ -z "$wine" ]; then
     for w in /usr/lib/wine/wine64 "$(command -v wine64 || true)" "$(command -v wine || true)"; do

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing (Debian/Ubuntu), configures and builds into build/.
-# Usage: scripts/setup.sh run|test|windows (windows: only the packages of the Windows cross-build,
-# see scripts/test-windows.sh)
+# Usage: scripts/setup.sh run|test|windows (windows: the packages of the Windows cross-build and
+# Qt 6 for mingw-w64, built once from Debian's qt6-base source; see scripts/test-windows.sh)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 mode=${1:-run}
@@ -18,7 +18,11 @@ if [ "$mode" = test ]; then
     packages+=(desktop-file-utils appstream lintian dpkg-dev file x11-utils)
 fi
 if [ "$mode" = windows ]; then
-    packages=(cmake ninja-build g++-mingw-w64-x86-64-posix wine64 googletest)
+    # The host's Qt provides moc, rcc and uic to the Qt cross-build; dpkg-dev unpacks its source.
+    # Xvfb, xdotool and ImageMagick drive and photograph the real window under Wine.
+    packages=(cmake ninja-build g++-mingw-w64-x86-64-posix wine64 googletest qt6-base-dev
+              qt6-base-dev-tools dpkg-dev xz-utils xvfb xauth xdotool imagemagick fonts-wqy-zenhei
+              unzip g++ libgl-dev qt6-qpa-plugins)
 fi
 
 missing=()
@@ -29,12 +33,15 @@ if [ ${#missing[@]} -gt 0 ]; then
     sudo=""
     [ "$(id -u)" -eq 0 ] || sudo=sudo
     echo "Installing: ${missing[*]}"
-    $sudo apt-get update -qq
-    $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+    $sudo apt-get -o DPkg::Lock::Timeout=900 update -qq
+    $sudo env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends \
         "${missing[@]}"
 fi
 
-[ "$mode" != windows ] || exit 0
+if [ "$mode" = windows ]; then
+    scripts/build-qt-mingw.sh
+    exit 0
+fi
 
 tests=OFF
 [ "$mode" = test ] && tests=ON

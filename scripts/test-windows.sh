@@ -1,14 +1,33 @@
 #!/usr/bin/env bash
-# Cross-builds core, scan and table and their tests for 64-bit Windows (mingw-w64) into build-win/
-# and runs the tests under Wine; exits non-zero on any failure. The window needs Qt for Windows,
-# which Debian lacks: it is built on Windows itself (README).
+# The whole program for 64-bit Windows (mingw-w64): provides Qt for it (built once, then reused),
+# cross-builds everything with the window into build-win/, runs the tests under Wine (the window's
+# offscreen), packs quorvel-<version>-win64.zip, and runs the program from that zip under Wine on
+# an Xvfb display beside the Linux program (tests/e2e/window-wine.sh; screenshots and files in
+# build-win/artifacts/). Exits non-zero on any failure.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
 begin=$SECONDS
 scripts/setup.sh windows
-installed=$SECONDS
+prepared=$SECONDS
 cmake --preset windows-cross
 cmake --build --preset windows-cross
 ctest --preset windows-cross
-echo "Windows stage: packages $((installed - begin)) s, build and Wine tests $((SECONDS - installed)) s"
+tested=$SECONDS
+(cd build-win && cpack -G ZIP >/dev/null)
+zip=$(ls build-win/quorvel-*-win64.zip)
+echo "zip: $zip ($(du -h "$zip" | cut -f1))"
+
+# The Linux program writes the files the Windows one must match; built here if the Linux stage
+# has not built it.
+linux=build/src/ui/quorvel
+if [ ! -x "$linux" ]; then
+    [ -f build/CMakeCache.txt ] || cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DQUORVEL_WERROR=ON -DQUORVEL_BUILD_TESTS=OFF
+    cmake --build build --target quorvel
+fi
+status=0
+bash tests/e2e/window-wine.sh "$zip" "$linux" tests/netns/lan.sh build-win/artifacts || status=$?
+[ "$status" -eq 0 ] || [ "$status" -eq 77 ] || exit "$status"
+echo "Windows stage: Qt and packages $((prepared - begin)) s, build and Wine tests" \
+    "$((tested - prepared)) s, zip and window run $((SECONDS - tested)) s"

@@ -1,12 +1,24 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
 
-#include "ArpProbe.h"
+#include "ArpProbeWin.h"
+#include "QueueDispatcher.h"
+#include "ScanIPThread.h"
 #include "UTypes.h"
 
 namespace {
+
+using namespace std::chrono_literals;
+using TSteady = std::chrono::steady_clock;
 
 // Only the failure path can be checked without a network of our own: the loopback address has
 // no hardware address and no request leaves the host. (Under Wine SendARP always fails.) What
@@ -17,6 +29,133 @@ TEST(ArpProbeWin, LoopbackGivesNoAnswerAndLeavesTheMacAlone) {
     std::array<std::uint8_t, 8> mac = {1, 2, 3, 4, 5, 6, 7, 8};
     EXPECT_FALSE(probe->SendArp(StrToIP("127.0.0.1"), mac.data()));
     EXPECT_EQ(mac, (std::array<std::uint8_t, 8>{1, 2, 3, 4, 5, 6, 7, 8}));
+}
+
+// SendARP from a script: the hosts that answer and after how long, the time every other
+// address takes to fail; it counts its calls. Shared with the pool threads, which may outlive
+// the probe by one call.
+struct TScriptedSendArp {
+    std::map<std::uint32_t, TMacAddr> answers;  // host order
+    TSteady::duration answerAfter = 50ms;
+    TSteady::duration failAfter = 3s;
+    std::mutex mutex;
+    std::vector<std::uint32_t> calls;  // host order
+
+    static TSendArp Seam(const std::shared_ptr<TScriptedSendArp>& s) {
+        return [s](std::uint32_t wireIP, std::uint8_t* mac) {
+            std::uint32_t ip = NetToHost(wireIP);
+            {
+                std::lock_guard lock(s->mutex);
+                s->calls.push_back(ip);
+            }
+            auto it = s->answers.find(ip);
+            std::this_thread::sleep_for(it == s->answers.end() ? s->failAfter : s->answerAfter);
+            if (it == s->answers.end()) return false;
+            std::copy(it->second.begin(), it->second.end(), mac);
+            return true;
+        };
+    }
+    std::size_t Calls() {
+        std::lock_guard lock(mutex);
+        return calls.size();
+    }
+};
+
+struct THandOff {
+    std::uint32_t ip;
+    bool found;
+    TMacAddr mac;
+};
+
+// One scan through the Windows probe, driven on the test's thread as the window drives it.
+struct TWinScan {
+    std::shared_ptr<TQueueDispatcher> dispatcher = std::make_shared<TQueueDispatcher>();
+    std::shared_ptr<TScriptedSendArp> sendArp = std::make_shared<TScriptedSendArp>();
+    std::vector<THandOff> handOffs;
+    bool ended = false;
+    TScanIPThread* worker = nullptr;
+
+    void Start(const char* first, const char* last) {
+        worker = new TScanIPThread(NetToHost(StrToIP(first)), NetToHost(StrToIP(last)), true,
+                                   CreateArpProbeWin(TScriptedSendArp::Seam(sendArp)), dispatcher);
+        worker->OnScan = [this] {
+            TMacAddr mac;
+            std::copy(MacAddr, MacAddr + 6, mac.begin());
+            handOffs.push_back({CurrentIP, Found, mac});
+        };
+        worker->OnTerminate = [this] {
+            ended = true;
+            worker = nullptr;
+        };
+        worker->Start();
+    }
+    bool RunUntilEnd(std::chrono::milliseconds timeout) {
+        return dispatcher->RunUntil([this] { return ended; }, timeout);
+    }
+};
+
+TMacAddr MacOf(std::uint32_t ip) {
+    return {
+        0x02, 0x00, 0x5E, 0x10, static_cast<std::uint8_t>(ip >> 8), static_cast<std::uint8_t>(ip)};
+}
+
+// Silent addresses cost one timeout per pool, not one each: 236 silent addresses of 3 s each
+// would take about 12 minutes one after the other.
+TEST(ArpProbeWin, ReadAheadScansASlash24InOrderWithinThirtySeconds) {
+    TWinScan scan;
+    std::uint32_t first = NetToHost(StrToIP("198.18.7.0"));
+    for (std::uint32_t k = 0; k < 20; ++k)
+        scan.sendArp->answers[first + 7 + 12 * k] = MacOf(first + 7 + 12 * k);
+    auto begin = TSteady::now();
+    scan.Start("198.18.7.0", "198.18.7.255");
+    ASSERT_TRUE(scan.RunUntilEnd(30s));
+    auto took = TSteady::now() - begin;
+    EXPECT_LT(took, 30s);
+    std::printf("/24 with 236 silent addresses (3 s each) and 20 hosts: %.1f s\n",
+                std::chrono::duration<double>(took).count());
+
+    ASSERT_EQ(scan.handOffs.size(), 256u);
+    for (std::uint32_t k = 0; k < 256; ++k) {
+        const THandOff& h = scan.handOffs[k];
+        ASSERT_EQ(h.ip, first + k);
+        auto answer = scan.sendArp->answers.find(h.ip);
+        ASSERT_EQ(h.found, answer != scan.sendArp->answers.end()) << IPToStr(HostToNet(h.ip));
+        if (h.found) {
+            EXPECT_EQ(h.mac, answer->second);
+        }
+    }
+    EXPECT_EQ(scan.sendArp->Calls(), 256u);  // each address once, nothing past the end
+}
+
+// Stop lets the address in progress finish and be handed off; close wakes the worker at once.
+TEST(ArpProbeWin, StopAndCloseEndTheScanWithinOneTimeout) {
+    for (bool close : {false, true}) {
+        TWinScan scan;
+        scan.Start("198.18.7.0", "198.18.7.255");
+        // Once the pool is full, the worker waits for the first address.
+        while (scan.sendArp->Calls() < TSendArpPool{}.Threads) std::this_thread::sleep_for(10ms);
+        std::this_thread::sleep_for(200ms);
+        auto stop = TSteady::now();
+        if (close) {
+            scan.worker->OnScan = nullptr;
+            scan.worker->Cancel();
+        } else {
+            scan.worker->Terminate();
+        }
+        ASSERT_TRUE(scan.RunUntilEnd(10s)) << (close ? "close" : "stop");
+        auto took = TSteady::now() - stop;
+        EXPECT_LT(took, close ? 1s : 3s) << (close ? "close" : "stop");
+        EXPECT_EQ(scan.handOffs.size(), close ? 0u : 1u);
+    }
+}
+
+TEST(ArpProbeWin, SingleAddressScanMakesOneCall) {
+    TWinScan scan;
+    scan.sendArp->failAfter = 10ms;
+    scan.Start("198.18.7.9", "198.18.7.9");
+    ASSERT_TRUE(scan.RunUntilEnd(10s));
+    ASSERT_EQ(scan.handOffs.size(), 1u);
+    EXPECT_EQ(scan.sendArp->Calls(), 1u);
 }
 
 }  // namespace

@@ -1,0 +1,122 @@
+#!/usr/bin/env bash
+# The Windows program from its zip, as a Windows user runs it, under Wine on an Xvfb display with
+# the windows platform plugin, beside the Linux program: each is started in a folder of its own
+# holding the same hand-edited "ArpList.ini", inside a namespace LAN (198.18.0.0/24) so that both
+# see the same local address. In each, a right click on the list's empty part opens its context
+# menu and "删除地址" with no row selected rewrites the three files; they must be byte-identical.
+# Screenshots go to ARTIFACTS. Nothing is scanned (under Wine SendARP is a stub).
+#
+#   window-wine.sh ZIP LINUX_QUORVEL LAN_SH ARTIFACTS
+set -euo pipefail
+[ $# -eq 4 ] || { echo "usage: window-wine.sh ZIP LINUX_QUORVEL LAN_SH ARTIFACTS"; exit 2; }
+zip=$(realpath "$1") linux=$(realpath "$2") lan=$(realpath "$3") artifacts=$(realpath -m "$4")
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "SKIP: the window run under Wine builds a network namespace and needs root"
+    exit 77
+fi
+wine=/usr/lib/wine/wine64
+[ -x "$wine" ] || wine=$(command -v wine64 || command -v wine || true)
+for tool in Xvfb xdotool import ip unzip "$wine"; do
+    command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+done
+
+prefix=qwine$$
+ns=$prefix-s
+work=$(mktemp -d)
+xvfb="" app=""
+Cleanup() {
+    [ -z "$app" ] || kill "$app" 2>/dev/null || true
+    [ -d "$work/wineprefix" ] && WINEPREFIX=$work/wineprefix "$(dirname "$wine")/wineserver" -k \
+        2>/dev/null || true
+    [ -z "$xvfb" ] || kill "$xvfb" 2>/dev/null || true
+    bash "$lan" down "$prefix" || true
+    rm -rf "$work"
+}
+trap Cleanup EXIT
+Fail() { echo "FAIL: $*"; exit 1; }
+trap 'echo "FAIL: line $LINENO: $BASH_COMMAND exited with $?"' ERR
+InNs() { ip netns exec "$ns" env DISPLAY="$display" "$@"; }
+Find() {  # a visible window's id by its title, or nothing after the given seconds
+    { timeout "$2" ip netns exec "$ns" env DISPLAY="$display" \
+        xdotool search --sync --onlyvisible --name "$1" || true; } | head -n 1
+}
+WaitFor() {  # seconds, description, command...
+    local deadline=$((SECONDS + $1)) what=$2
+    shift 2
+    until "$@"; do
+        [ "$SECONDS" -lt "$deadline" ] || Fail "timed out waiting for $what"
+        sleep 0.2
+    done
+}
+Wine() {  # the program's own folder only: no WINEPATH, no Qt settings from outside
+    InNs env -u QT_QPA_PLATFORM -u QT_PLUGIN_PATH -u WINEPATH WINEPREFIX="$work/wineprefix" \
+        WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" "$wine" "$@"
+}
+# Right-clicks the list below its rows and picks "删除地址(&D)"; waits for the last file written.
+SaveThroughMenu() {  # window folder
+    [ ! -e "$2/BindDhcp.bat" ] || Fail "files written before the save in $2"
+    InNs xdotool windowactivate --sync "$1" 2>/dev/null || InNs xdotool windowfocus --sync "$1"
+    sleep 0.5
+    InNs xdotool mousemove --window "$1" 200 150 click 3
+    sleep 1
+    InNs xdotool key d
+    WaitFor 20 "BindDhcp.bat in $2" test -s "$2/BindDhcp.bat"
+    sleep 1
+}
+
+mkdir -p "$artifacts" "$work/linux" "$work/windows" "$work/app"
+unzip -q "$zip" -d "$work/app"
+exe=$(find "$work/app" -name quorvel.exe | head -n 1)
+[ -n "$exe" ] || Fail "no quorvel.exe in $zip"
+
+bash "$lan" up "$prefix" 1 >/dev/null
+ip netns exec "$ns" Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp \
+    3>"$work/display" 2>"$work/xvfb.log" &
+xvfb=$!
+WaitFor 10 "Xvfb" test -s "$work/display"
+display=:$(cat "$work/display")
+
+# Hand-edited: a comment, the setting in another case, blanks, a row in lower-case dash form and
+# two rows sharing a MAC.
+for d in linux windows; do
+    printf '%s\r\n' "; our office, edited by hand" "trayicon = false" \
+        " 198.18.0.91 | 02:51:00:00:00:99" "198.18.0.250|02-51-00-00-aa-bb" \
+        "198.18.0.7|02:51:00:00:00:99" >"$work/$d/ArpList.ini"
+done
+
+# The Linux program first.
+(cd "$work/linux" && exec ip netns exec "$ns" env DISPLAY="$display" QT_QPA_PLATFORM=xcb \
+    "$linux" >"$work/linux.log" 2>&1) &
+app=$!
+window=$(Find '^Quorvel$' 20)
+[ -n "$window" ] || { cat "$work/linux.log"; Fail "no window of the Linux program"; }
+SaveThroughMenu "$window" "$work/linux"
+kill "$app"
+wait "$app" 2>/dev/null || true
+app=""
+
+begin=$SECONDS
+Wine wineboot --init >"$work/wineboot.log" 2>&1 || { cat "$work/wineboot.log"; Fail "wineboot"; }
+echo "Wine prefix made in $((SECONDS - begin)) s"
+
+(cd "$work/windows" && Wine "$exe" >"$work/windows.log" 2>&1) &
+app=$!
+window=$(Find '^Quorvel$' 60)
+[ -n "$window" ] || { cat "$work/windows.log"; Fail "no window titled Quorvel under Wine"; }
+sleep 2
+InNs import -window root "$artifacts/wine-main.png"
+echo "screenshot: $artifacts/wine-main.png"
+SaveThroughMenu "$window" "$work/windows"
+InNs import -window root "$artifacts/wine-after-save.png"
+
+for f in ArpList.ini BindArp.bat BindDhcp.bat; do
+    cmp "$work/linux/$f" "$work/windows/$f" || {
+        diff <(od -c "$work/linux/$f") <(od -c "$work/windows/$f") | head -n 20
+        Fail "$f differs between the Linux and the Windows program"
+    }
+    cp "$work/windows/$f" "$artifacts/wine-$f"
+done
+grep -q '^198\.18\.0\.250|02-51-00-00-aa-bb'$'\r''$' "$work/windows/ArpList.ini" ||
+    Fail "the rows of the list were not kept"
+echo "window under Wine: the three files are byte-identical to the Linux program's"

@@ -39,21 +39,10 @@ Cleanup() {
 }
 trap Cleanup EXIT
 running=""  # the start under way, whose output a failure shows
-Fail() {
+FailDetails() {
     [ -z "$running" ] || { echo "--- output of the $running start:"; cat "$base/$running.log"; }
-    echo "FAIL: $*"
-    exit 1
 }
-trap 'echo "FAIL: line $LINENO: $BASH_COMMAND exited with $?"' ERR
-InNs() { ip netns exec "$ns" env DISPLAY="$display" "$@"; }
-WaitFor() {  # seconds, description, command...
-    local deadline=$((SECONDS + $1)) what=$2
-    shift 2
-    until "$@"; do
-        [ "$SECONDS" -lt "$deadline" ] || Fail "timed out waiting for $what"
-        sleep 0.05
-    done
-}
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 Now() { echo $(($(date +%s%N) / 1000000)); }
 
 install -d -m 0755 "$base/bin" "$base/plugins" "$base/plugins/generic"

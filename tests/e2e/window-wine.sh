@@ -34,20 +34,10 @@ Cleanup() {
     rm -rf "$work"
 }
 trap Cleanup EXIT
-Fail() { echo "FAIL: $*"; exit 1; }
-trap 'echo "FAIL: line $LINENO: $BASH_COMMAND exited with $?"' ERR
-InNs() { ip netns exec "$ns" env DISPLAY="$display" "$@"; }
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 Find() {  # a visible window's id by its title, or nothing after the given seconds
     { timeout "$2" ip netns exec "$ns" env DISPLAY="$display" \
         xdotool search --sync --onlyvisible --name "$1" || true; } | head -n 1
-}
-WaitFor() {  # seconds, description, command...
-    local deadline=$((SECONDS + $1)) what=$2
-    shift 2
-    until "$@"; do
-        [ "$SECONDS" -lt "$deadline" ] || Fail "timed out waiting for $what"
-        sleep 0.2
-    done
 }
 Wine() {  # the program's own folder only: no WINEPATH, no Qt settings from outside
     InNs env -u QT_QPA_PLATFORM -u QT_PLUGIN_PATH -u WINEPATH WINEPREFIX="$work/wineprefix" \

@@ -32,22 +32,12 @@ Cleanup() {
     rm -rf "$work"
 }
 trap Cleanup EXIT
-Fail() { echo "FAIL: $*"; exit 1; }
-trap 'echo "FAIL: line $LINENO: $BASH_COMMAND exited with $?"' ERR
-InNs() { ip netns exec "$ns" env DISPLAY="$display" "$@"; }
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 Find() {  # a window's id by its title, or nothing after 20 s
     { timeout 20 ip netns exec "$ns" env DISPLAY="$display" xdotool search --sync --name "$1" ||
         true; } | head -n 1
 }
 Shot() { InNs import -window root "$artifacts/$1"; echo "screenshot: $artifacts/$1"; }
-WaitFor() {  # seconds, description, command...
-    local deadline=$((SECONDS + $1)) what=$2
-    shift 2
-    until "$@"; do
-        [ "$SECONDS" -lt "$deadline" ] || Fail "timed out waiting for $what"
-        sleep 0.1
-    done
-}
 Holds() { grep -qF -- "$2" "$work/$1" 2>/dev/null; }
 
 mkdir -p "$artifacts"

@@ -14,10 +14,18 @@
 #include "About.h"
 #include "WindowTests.h"
 
+// Takes every web and mail address handed to the desktop while it lives.
 class TUrlCatcher : public QObject {
     Q_OBJECT
   public:
+    TUrlCatcher() {
+        for (const char* scheme : Schemes) QDesktopServices::setUrlHandler(scheme, this, "Open");
+    }
+    ~TUrlCatcher() override {
+        for (const char* scheme : Schemes) QDesktopServices::unsetUrlHandler(scheme);
+    }
     QList<QUrl> Opened;
+    static constexpr const char* Schemes[] = {"http", "https", "mailto"};
   public slots:
     void Open(const QUrl& url) { Opened << url; }
 };
@@ -43,9 +51,6 @@ class TAboutBoxTest : public QObject {
         QFETCH(QString, label);
         QFETCH(QString, url);
         TUrlCatcher catcher;
-        for (const char* scheme : {"http", "https", "mailto"}) {
-            QDesktopServices::setUrlHandler(scheme, &catcher, "Open");
-        }
         TAboutBox box;
         box.show();
         auto* link = box.findChild<QLabel*>(label);
@@ -53,9 +58,6 @@ class TAboutBoxTest : public QObject {
         QVERIFY(url.endsWith(link->text()));
         QCOMPARE(link->cursor().shape(), Qt::PointingHandCursor);
         QTest::mouseClick(link, Qt::LeftButton);
-        for (const char* scheme : {"http", "https", "mailto"}) {
-            QDesktopServices::unsetUrlHandler(scheme);
-        }
         QCOMPARE(catcher.Opened, QList<QUrl>{QUrl(url)});
         QVERIFY(box.isVisible());
     }
@@ -66,9 +68,6 @@ class TAboutBoxTest : public QObject {
         QFETCH(QString, label);
         TAboutBox::RunsAsRoot = Root;
         TUrlCatcher catcher;
-        for (const char* scheme : {"http", "https", "mailto"}) {
-            QDesktopServices::setUrlHandler(scheme, &catcher, "Open");
-        }
         TAboutBox box;
         box.show();
         auto* link = box.findChild<QLabel*>(label);
@@ -83,9 +82,6 @@ class TAboutBoxTest : public QObject {
             }
         });
         QTest::mouseClick(link, Qt::LeftButton);
-        for (const char* scheme : {"http", "https", "mailto"}) {
-            QDesktopServices::unsetUrlHandler(scheme);
-        }
         QVERIFY(catcher.Opened.isEmpty());
         QCOMPARE(caption, QString("提示"));
         QCOMPARE(text, QString::fromUtf8(TAboutBox::RootLinkMessage));

@@ -37,6 +37,13 @@ TSaveReport TAddressTable::MergeFound(std::uint32_t hostIP, const std::uint8_t* 
     return SaveAll();
 }
 
+std::optional<int> TAddressTable::FindIP(const std::string& ipText) const {
+    for (int i = 0; i < rows_.Count(); ++i) {
+        if (rows_.Row(i).IP == ipText) return i;
+    }
+    return std::nullopt;
+}
+
 void TAddressTable::SortByAddress() { SortRows(rows_); }
 
 void TAddressTable::MarkDuplicates() {

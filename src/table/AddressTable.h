@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "Rows.h"
@@ -41,6 +42,8 @@ class TAddressTable {
     // One successful probe: hostIP in host order, mac 6 bytes. Updates the first row with that
     // IP text or appends a row and sorts; then SaveAll.
     TSaveReport MergeFound(std::uint32_t hostIP, const std::uint8_t* mac);
+    // The first row whose IP text is exactly ipText.
+    std::optional<int> FindIP(const std::string& ipText) const;
     void SortByAddress();
     void MarkDuplicates();
     // Deletes the selected rows, then SaveAll.

@@ -13,6 +13,7 @@
 #include "Look.h"
 #include "QtDispatcher.h"
 #include "ScanIPThread.h"
+#include "ScanReport.h"
 #include "UTypes.h"
 #include "ui_main.h"
 
@@ -35,51 +36,6 @@ QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
 // A warning in plain text: file names and system messages are never read as markup.
 void ShowWarning(QWidget* parent, const QString& text) {
     ShowMessageBox(parent, QMessageBox::Warning, Q("提示"), text);
-}
-
-QString FaultText(const TFileResult& result, bool script) {
-    switch (result.Fault) {
-        case TFileFault::None:
-            break;
-        case TFileFault::ReadOnly:
-            return Q("文件是只读的。");
-        case TFileFault::NoAccess:
-            return Q("没有写入权限（文件或所在文件夹不允许）。");
-        case TFileFault::ReadOnlyDisk:
-            return Q("所在磁盘是只读的。");
-        case TFileFault::DiskFull:
-            return Q("磁盘空间不足。");
-        case TFileFault::InUse:
-            return Q("文件正被其他程序占用。");
-        case TFileFault::NotAFile:
-            return Q("该名称处不是普通文件。");
-        case TFileFault::LinkRefused:
-            return Q(
-                "它是指向别处的链接，而链接或其目标文件夹属于其他用户；以管理员身份运行时不经此链接"
-                "写入。");
-        case TFileFault::ListWithheld:
-            return script ? Q("地址列表未能读取，为免丢失其中的绑定，脚本也不改写。")
-                          : Q("启动时无法读取该文件，为保护其中的地址，本次运行不会改写它。");
-        case TFileFault::UnreadableRow:
-            return Q("第 %1 行的 IP 地址或 MAC 地址无法写入脚本，原有文件保持不变。")
-                .arg(result.Row + 1);
-        case TFileFault::Failed:
-            return Q("写入出错：%1。").arg(QString::fromLocal8Bit(SystemErrorText(result.Error)));
-    }
-    return {};
-}
-
-// One text naming each file the save left unwritten and why.
-QString SaveReportText(const TSaveReport& report) {
-    QString text = Q("以下文件未能写入：");
-    const std::pair<const char*, const TFileResult*> files[] = {{"ArpList.ini", &report.List},
-                                                                {"BindArp.bat", &report.Arp},
-                                                                {"BindDhcp.bat", &report.Dhcp}};
-    for (const auto& [name, result] : files) {
-        if (*result) continue;
-        text += Q("\n“%1”：%2").arg(Q(name), FaultText(*result, result != &report.List));
-    }
-    return text;
 }
 
 TFormServices WithDefaults(TFormServices services) {
@@ -202,21 +158,22 @@ void TQuorvelForm::ListView1ContextPopup(const QPoint& pos) {
 }
 
 void TQuorvelForm::ScanStep() {
-    if (Found) NoteScanSaves(table_.MergeFound(CurrentIP, MacAddr));
+    if (Found) {
+        scanReport_.NoteFind(table_, CurrentIP, MacAddr);
+        scanReport_.NoteSaves(table_.MergeFound(CurrentIP, MacAddr));
+    }
     ui_->IPEdit1->SetText(QString::fromStdString(IPToStr(HostToNet(CurrentIP + 1))));
     StepProgress();
 }
 
 void TQuorvelForm::ScanDone() {
-    std::vector<TContested> contested;
-    if (ScanThread != nullptr) contested = ScanThread->Contested();
+    if (ScanThread != nullptr) scanReport_.NoteContested(ScanThread->Contested());
     ScanThread = nullptr;
     ui_->BtStart->setEnabled(true);
     ui_->BtStop->setEnabled(false);
     progressDone_ = 0;
     ui_->ProgressBar1->setValue(0);
-    ReportScanSaves();
-    ReportContested(contested);
+    ReportScan(std::exchange(scanReport_, {}).Text());
 }
 
 void TQuorvelForm::StepProgress() {
@@ -226,36 +183,16 @@ void TQuorvelForm::StepProgress() {
 
 void TQuorvelForm::ReportUnreadableList() { ShowWarning(this, Q(UnreadableListMessage)); }
 
-// The last save of a scan decides: a file it wrote holds every row, whatever earlier saves met.
-void TQuorvelForm::NoteScanSaves(const TSaveReport& report) { scanSaves_ = report; }
-
-void TQuorvelForm::ReportScanSaves() {
-    std::optional<TSaveReport> report = std::exchange(scanSaves_, std::nullopt);
-    if (report) ReportSaves(*report);
-}
-
 void TQuorvelForm::ReportSaves(const TSaveReport& report) {
-    if (!report) ShowWarning(this, SaveReportText(report));
+    if (!report) ShowWarning(this, QString::fromStdString(UnsavedText(report)));
 }
 
-// Addresses for which different MACs answered were left out of the table: either may be forged.
-// One warning lists them (the first 50) with every MAC that answered.
-void TQuorvelForm::ReportContested(const std::vector<TContested>& contested) {
-    if (contested.empty()) return;
-    constexpr std::size_t Listed = 50;
-    std::string text =
-        "以下地址有多个不同的MAC地址应答，可能有主机冒充（ARP欺骗）。"
-        "这些地址未加入列表，已有的记录保持不变：\n";
-    for (std::size_t i = 0; i < contested.size() && i < Listed; ++i) {
-        text += "\n" + IPToStr(HostToNet(contested[i].IP)) + "：";
-        for (std::size_t k = 0; k < contested[i].Macs.size(); ++k)
-            text += (k == 0 ? "" : "，") + MacToColonStr(contested[i].Macs[k].data());
-    }
-    if (contested.size() > Listed) text += "\n……共" + std::to_string(contested.size()) + "个地址";
+// One box for all a scan has to tell; the administrator may copy addresses and MACs out of it.
+void TQuorvelForm::ReportScan(const std::string& text) {
+    if (text.empty()) return;
     QMessageBox box(QMessageBox::Warning, Q("提示"), QString::fromStdString(text), QMessageBox::Ok,
                     this);
     box.setTextFormat(Qt::PlainText);
-    // The administrator may copy the addresses and MACs out of it.
     box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     box.exec();
 }

@@ -6,14 +6,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
-#include <vector>
 
 #include "AddressTable.h"
 #include "ArpProbe.h"
 #include "ListViewRows.h"
 #include "Look.h"
+#include "ScanReport.h"
 
 namespace Ui {
 class QuorvelForm;
@@ -56,13 +55,11 @@ class TQuorvelForm : public QWidget {
     void ScanStep();
     void ScanDone();
     void ReportUnreadableList();
-    void ReportContested(const std::vector<TContested>& contested);
     void StepProgress();
-    // Files a save left unwritten: noted during a scan and told once when it ends, told at
-    // once after a deletion.
-    void NoteScanSaves(const TSaveReport& report);
-    void ReportScanSaves();
+    // Files a deletion's save left unwritten, told at once.
     void ReportSaves(const TSaveReport& report);
+    // What a scan met (changed MACs, contested addresses, files not written), told when it ends.
+    void ReportScan(const std::string& text);
 
     std::unique_ptr<Ui::QuorvelForm> ui_;
     TFormServices services_;
@@ -75,7 +72,7 @@ class TQuorvelForm : public QWidget {
     int progressShift_ = 0;
     std::uint64_t progressDone_ = 0;
     bool centred_ = false;
-    std::optional<TSaveReport> scanSaves_;
+    TScanReport scanReport_;
     TFrameCentring centring_;
 };
 

@@ -257,6 +257,7 @@ class TMainFormTest : public QObject {
         });
         MakeForm("192.168.1.20");
         SetRange("192.168.1.7", "192.168.1.10");
+        TBoxCatcher boxes;
         form_->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(form_.get()));
         // Alt+S presses the start button (a mnemonic press is a short animated click).
@@ -271,6 +272,10 @@ class TMainFormTest : public QObject {
         QCOMPARE(Ui().IPEdit1->Text(), "192.168.1.11");
         QCOMPARE(Ui().IPEdit2->Text(), "192.168.1.10");
         VerifyIdle();
+        // The replaced MAC is told when the scan ends.
+        QCOMPARE(boxes.Texts.size(), 1);
+        QVERIFY(
+            boxes.Texts.at(0).endsWith("\n192.168.1.9：00:1A:2B:3C:4D:99 -> 00:1A:2B:3C:4D:09"));
 
         std::lock_guard lock(m);
         QVERIFY(!list[H("192.168.1.7")].contains("192.168.1.7|"));
@@ -564,6 +569,56 @@ class TMainFormTest : public QObject {
         QTRY_VERIFY(Ui().PopupMenu1->isVisible());
         QTest::keyClick(Ui().PopupMenu1, Qt::Key_D);
         QTRY_COMPARE(boxes.Texts, QStringList({text, text}));
+    }
+
+    // A scan tells in one box, when it ends, the MACs it replaced, the addresses different MACs
+    // answered for and the files it could not write; a scan with nothing to tell shows none.
+    void scanEndReport_data() {
+        QTest::addColumn<QByteArray>("list");
+        QTest::addColumn<bool>("contestedAndReadOnly");
+        QTest::addColumn<QStringList>("boxes");
+        const QString changed =
+            "以下地址的MAC地址已改变（旧 MAC -> 新 MAC），列表和脚本已改用新的MAC地址；"
+            "若不是更换了网卡，可能有主机冒充（ARP欺骗）：";
+        const QString contested =
+            "以下地址有多个不同的MAC地址应答，可能有主机冒充（ARP欺骗）。"
+            "这些地址未加入列表，已有的记录保持不变：\n"
+            "192.168.1.3：00:1A:2B:3C:4D:03，00:1A:2B:3C:4D:33";
+        QTest::newRow("two rows' MACs changed, one from a cell that is no MAC")
+            << QByteArray("192.168.1.1|00:1A:2B:3C:4D:99\r\n192.168.1.2|00:1A:2B:3C:4D\r\n")
+            << false
+            << QStringList{changed +
+                           "\n192.168.1.1：00:1A:2B:3C:4D:99 -> 00:1A:2B:3C:4D:01"
+                           "\n192.168.1.2：00:1A:2B:3C:4D -> 00:1A:2B:3C:4D:02"};
+        QTest::newRow("a MAC found again in another form")
+            << QByteArray("192.168.1.1|00-1a-2b-3c-4d-01\r\n") << false << QStringList{};
+        QTest::newRow("contested address and read-only list")
+            << QByteArray("192.168.1.1|00:1A:2B:3C:4D:01\r\n") << true
+            << QStringList{contested + "\n\n以下文件未能写入：\n“ArpList.ini”：文件是只读的。"};
+        QTest::newRow("nothing changed")
+            << QByteArray("192.168.1.1|00:1A:2B:3C:4D:01\r\n192.168.1.2|00:1A:2B:3C:4D:02\r\n")
+            << false << QStringList{};
+    }
+    void scanEndReport() {
+        QFETCH(QByteArray, list);
+        QFETCH(bool, contestedAndReadOnly);
+        QFETCH(QStringList, boxes);
+        WriteFile("ArpList.ini", list);
+        lan_->Answer(H("192.168.1.1"), M(0x01));
+        lan_->Answer(H("192.168.1.2"), M(0x02));
+        if (contestedAndReadOnly) {
+            QVERIFY(QFile::setPermissions("ArpList.ini", QFile::ReadOwner));
+            lan_->Contest(H("192.168.1.3"), {M(0x03), M(0x33)});
+        }
+        MakeForm();
+        SetRange("192.168.1.1", "192.168.1.3");
+        TBoxCatcher caught;
+        QTest::mouseClick(Ui().BtStart, Qt::LeftButton);
+        WaitIdle();
+        QCOMPARE(caught.Texts, boxes);
+        QCOMPARE(caught.Titles, QStringList(boxes.size(), "提示"));
+        if (!boxes.isEmpty()) QCOMPARE(caught.Formats.at(0), Qt::PlainText);
+        QCOMPARE(form_->Rows().Row(0).MAC, "00:1A:2B:3C:4D:01");
     }
 
     void hugeRangeScaledProgress_data() {

@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "ArpProbe.h"
@@ -24,6 +25,12 @@ class TScriptedLan {
     void Answer(std::uint32_t hostIP, const TMacAddr& mac) {
         std::lock_guard lock(mutex_);
         answers_[hostIP] = mac;
+    }
+    // Different MACs answer for hostIP: the probe hands it off as not found and tells it as
+    // contested.
+    void Contest(std::uint32_t hostIP, std::vector<TMacAddr> macs) {
+        std::lock_guard lock(mutex_);
+        contests_[hostIP] = std::move(macs);
     }
     // The probe of hostIP waits until Release() or the probe's Cancel().
     void BlockAt(std::uint32_t hostIP) {
@@ -63,6 +70,7 @@ class TScriptedLan {
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::map<std::uint32_t, TMacAddr> answers_;
+    std::map<std::uint32_t, std::vector<TMacAddr>> contests_;
     std::optional<std::uint32_t> blockAt_;
     std::function<void(std::uint32_t)> onProbe_;
     std::vector<std::uint32_t> probed_;
@@ -97,12 +105,18 @@ class TScriptedProbe : public TArpProbe {
             lan_->changed_.wait(lock, [&] { return lan_->released_ || lan_->cancelled_; });
             lan_->blocked_ = false;
         }
+        if (auto c = lan_->contests_.find(host); c != lan_->contests_.end()) {
+            contested_.push_back({host, c->second});
+            return false;
+        }
         // A woken probe still answers when the host is scripted: a late answer.
         auto it = lan_->answers_.find(host);
         if (it == lan_->answers_.end()) return false;
         std::copy(it->second.begin(), it->second.end(), mac);
         return true;
     }
+
+    std::vector<TContested> TakeContested() override { return std::exchange(contested_, {}); }
 
     void Cancel() override {
         std::lock_guard lock(lan_->mutex_);
@@ -112,6 +126,7 @@ class TScriptedProbe : public TArpProbe {
 
   private:
     std::shared_ptr<TScriptedLan> lan_;
+    std::vector<TContested> contested_;
 };
 
 inline std::function<std::unique_ptr<TArpProbe>()> MakeProbeFactory(

@@ -1,0 +1,62 @@
+// What a scan met that the administrator must hear of, told once at its end in one plain text:
+// addresses whose MAC changed, addresses for which different MACs answered, files not written.
+// The window shows it in a box, the scan mode writes it to stderr.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "AddressTable.h"
+#include "ArpProbe.h"
+
+// A row whose hardware address a scan replaced.
+struct TMacChange {
+    std::string IP;
+    std::string OldMAC;  // the cell as it stood when the scan began
+    std::string NewMAC;  // the cell now (colon form)
+};
+
+// One part of the report: a heading and its entries, one a line.
+struct TReportSection {
+    std::string Heading;
+    std::vector<std::string> Entries;
+};
+
+class TScanReport {
+  public:
+    // Call before the table merges a find (hostIP in host order, mac 6 bytes): remembers the
+    // MAC the address's row held, the first time it is found in this scan. A cell that does not
+    // read as a MAC counts as another address.
+    void NoteFind(TAddressTable& table, std::uint32_t hostIP, const std::uint8_t* mac);
+    void NoteContested(const std::vector<TContested>& contested);
+    // The last save of a scan decides: a file it wrote holds every row, whatever earlier saves
+    // met.
+    void NoteSaves(const TSaveReport& saves) { saves_ = saves; }
+
+    // The rows whose MAC differs now from the scan's start, in the order first found.
+    std::vector<TMacChange> Changes() const;
+    const std::optional<TSaveReport>& Saves() const { return saves_; }
+    bool SavesFailed() const { return saves_ && !*saves_; }
+
+    // The report's sections, in order, each only when it has something to tell.
+    std::vector<TReportSection> Sections() const;
+    // The whole report; empty when there is nothing to tell.
+    std::string Text() const;
+
+  private:
+    std::vector<TMacChange> found_;
+    std::unordered_map<std::string, std::size_t> index_;
+    std::vector<TContested> contested_;
+    std::optional<TSaveReport> saves_;
+};
+
+// The sections joined; each lists its first 50 entries, then how many more there are.
+std::string JoinSections(const std::vector<TReportSection>& sections);
+
+// Each file a save left unwritten and why (the report's last section, and the message a
+// deletion gives at once).
+TReportSection UnsavedSection(const TSaveReport& saves);
+std::string UnsavedText(const TSaveReport& saves);

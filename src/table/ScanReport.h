@@ -12,6 +12,11 @@
 #include "AddressTable.h"
 #include "ArpProbe.h"
 
+// Told when the list file exists but cannot be read.
+inline constexpr char kUnreadableListText[] =
+    "无法读取地址列表文件“ArpList.ini”。\n为保护其中的地址，本次运行不会改写该文件，"
+    "也不会改写“BindArp.bat”和“BindDhcp.bat”。";
+
 // A row whose hardware address a scan replaced.
 struct TMacChange {
     std::string IP;

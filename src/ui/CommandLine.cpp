@@ -4,6 +4,8 @@
 #include <QCommandLineParser>
 #include <QFileInfo>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -34,7 +36,24 @@ void AddToolkitOptions(QCommandLineParser& parser) {
 
 TCommandLineAnswer Refuse(const QString& name, const QString& why) {
     return {false, kUsageExit, QString(),
-            QStringLiteral("%1: %2\nTry '%1 --help' for more information.\n").arg(name, why)};
+            QStringLiteral("%1: %2\nTry '%1 --help' for more information.\n").arg(name, why),
+            std::nullopt};
+}
+
+TCommandLineAnswer ReadScan(const QString& name, const QStringList& rangeArgs,
+                            const QString& folder) {
+    TScanRequest request;
+    request.Folder = folder.toLocal8Bit().toStdString();
+    if (!rangeArgs.isEmpty()) {
+        std::vector<std::string> args;
+        for (const QString& a : rangeArgs) args.push_back(a.toLocal8Bit().toStdString());
+        std::string error;
+        request.Range = ReadScanRange(args, error);
+        if (!request.Range) return Refuse(name, QString::fromLocal8Bit(error.c_str()) + '.');
+    }
+    TCommandLineAnswer answer;
+    answer.Scan = request;
+    return answer;
 }
 
 }  // namespace
@@ -48,26 +67,51 @@ TCommandLineAnswer ReadCommandLine(const QStringList& arguments) {
     parser.setApplicationDescription(QStringLiteral(
         "Finds the MAC address behind each IPv4 address of a range on the local network.\n"
         "The table (ArpList.ini) and the scripts made from it (BindArp.bat, BindDhcp.bat)\n"
-        "are kept in the current directory."));
+        "are kept in the current directory.\n"
+        "\n"
+        "With --scan it scans without a window: RANGE is FIRST-LAST, FIRST LAST or a block\n"
+        "such as 198.18.0.0/24 (all its addresses); without RANGE, the local /24 network\n"
+        "from .1 to .255, as the window proposes. Each host found is written to standard\n"
+        "output as IP<TAB>MAC and saved to the three files at once; what the administrator\n"
+        "must hear of (MACs that changed, addresses answered by several MACs, files not\n"
+        "written) goes to standard error at the end. Ctrl+C (SIGINT, SIGTERM) stops after\n"
+        "the address in progress. Exit status: 0 scanned and saved, 1 a file not written or\n"
+        "the list unreadable, 2 bad arguments, 3 the scan could not probe."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Displays this help."));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("Displays version information."));
+    const QCommandLineOption scan(QStringLiteral("scan"),
+                                  QStringLiteral("Scans RANGE without a window, then ends."));
+    const QCommandLineOption folder(
+        QStringLiteral("folder"),
+        QStringLiteral("Keeps the three files in <dir> instead of the current directory."),
+        QStringLiteral("dir"));
     parser.addOption(help);
     parser.addOption(version);
+    parser.addOption(scan);
+    parser.addOption(folder);
+    parser.addPositionalArgument(QStringLiteral("RANGE"),
+                                 QStringLiteral("With --scan: the addresses to scan."),
+                                 QStringLiteral("[RANGE]"));
     AddToolkitOptions(parser);
 
     if (!parser.parse(arguments)) return Refuse(name, parser.errorText());
     if (parser.isSet(help)) {
         // The parser names the program by the application object's arguments, which come later.
         QString text = parser.helpText();
-        text.replace(0, text.indexOf(QLatin1Char('\n')),
-                     QStringLiteral("Usage: %1 [options]").arg(name));
-        return {false, 0, text, QString()};
+        text.replace(
+            0, text.indexOf(QLatin1Char('\n')),
+            QStringLiteral("Usage: %1 [options]\n       %1 --scan [--folder <dir>] [RANGE]")
+                .arg(name));
+        return {false, 0, text, QString(), std::nullopt};
     }
     if (parser.isSet(version))
         return {false, 0, QStringLiteral("%1 %2\n").arg(name, QStringLiteral(QUORVEL_VERSION)),
-                QString()};
+                QString(), std::nullopt};
+    if (parser.isSet(scan))
+        return ReadScan(name, parser.positionalArguments(), parser.value(folder));
+    if (parser.isSet(folder)) return Refuse(name, QStringLiteral("--folder goes with --scan."));
     if (!parser.positionalArguments().isEmpty())
         return Refuse(
             name,
@@ -75,12 +119,11 @@ TCommandLineAnswer ReadCommandLine(const QStringList& arguments) {
     return {};
 }
 
-std::optional<int> AnswerCommandLine(int argc, char** argv) {
+TCommandLineAnswer AnswerCommandLine(int argc, char** argv) {
     QStringList arguments;
     for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
     const TCommandLineAnswer answer = ReadCommandLine(arguments);
     std::fputs(answer.Out.toLocal8Bit().constData(), stdout);
     std::fputs(answer.Err.toLocal8Bit().constData(), stderr);
-    if (answer.Run) return std::nullopt;
-    return answer.ExitCode;
+    return answer;
 }

@@ -1,12 +1,15 @@
 // Quorvel: ARP-probes a range of IPv4 addresses and keeps the IP/MAC pairs it finds.
 #include "Application.h"
 #include "CommandLine.h"
+#include "ScanMode.h"
 #include "Start.h"
 #include "main.h"
 
 int main(int argc, char* argv[]) {
     if (!StartUnprivileged(argc, argv)) return 1;
-    if (const std::optional<int> end = AnswerCommandLine(argc, argv)) return *end;
+    const TCommandLineAnswer answer = AnswerCommandLine(argc, argv);
+    if (!answer.Run) return answer.ExitCode;
+    if (answer.Scan) return RunScanMode(*answer.Scan);
     TApplication app(argc, argv);
     int code = 0;
     {

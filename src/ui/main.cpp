@@ -18,9 +18,7 @@
 #include "ui_main.h"
 
 const char* const TQuorvelForm::RangeMessage = "扫描范围不正确，请输入正确的IP地址";
-const char* const TQuorvelForm::UnreadableListMessage =
-    "无法读取地址列表文件“ArpList.ini”。\n为保护其中的地址，本次运行不会改写该文件，"
-    "也不会改写“BindArp.bat”和“BindDhcp.bat”。";
+const char* const TQuorvelForm::UnreadableListMessage = kUnreadableListText;
 
 namespace {
 

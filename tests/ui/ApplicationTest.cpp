@@ -172,11 +172,11 @@ TEST(CommandLine, AnswersEachCaseBeforeAnyWindow) {
         {"version", {"/usr/bin/quorvel", "--version"}, false, 0, version, ""},
         {"short version", {"quorvel", "-v"}, false, 0, version, ""},
         {"unknown option",
-         {"quorvel", "--scan"},
+         {"quorvel", "--frobnicate"},
          false,
          2,
          "",
-         "quorvel: Unknown option 'scan'.\n" + tryHelp},
+         "quorvel: Unknown option 'frobnicate'.\n" + tryHelp},
         {"argument",
          {"quorvel", "ArpList.ini"},
          false,
@@ -190,6 +190,48 @@ TEST(CommandLine, AnswersEachCaseBeforeAnyWindow) {
         EXPECT_EQ(answer.ExitCode, c.ExitCode) << c.Name;
         EXPECT_EQ(answer.Out, c.Out) << c.Name;
         EXPECT_EQ(answer.Err, c.Err) << c.Name;
+    }
+}
+
+// --scan runs without a window: its range and folder are read here, a bad one ends the program
+// with a usage error.
+TEST(CommandLine, ScanTakesARangeAndAFolder) {
+    const QString tryHelp = QStringLiteral("Try 'quorvel --help' for more information.\n");
+    const std::uint32_t first = NetToHost(StrToIP("198.18.0.0"));
+    struct TScanCase {
+        const char* Name;
+        QStringList Arguments;
+        std::optional<TScanRequest> Scan;
+        QString Err;
+    } cases[] = {
+        {"proposed range", {"quorvel", "--scan"}, TScanRequest{}, ""},
+        {"block and folder",
+         {"quorvel", "--scan", "--folder", "/srv/lan", "198.18.0.0/30"},
+         TScanRequest{TScanRange{first, first + 3}, "/srv/lan"},
+         ""},
+        {"two ends",
+         {"quorvel", "198.18.0.0", "--scan", "198.18.0.2"},
+         TScanRequest{TScanRange{first, first + 2}, ""},
+         ""},
+        {"unreadable address",
+         {"quorvel", "--scan", "198.18.0.300"},
+         std::nullopt,
+         "quorvel: '198.18.0.300' is not an IPv4 address.\n" + tryHelp},
+        {"end below start",
+         {"quorvel", "--scan", "198.18.0.9-198.18.0.1"},
+         std::nullopt,
+         "quorvel: the range ends at 198.18.0.1, below its start 198.18.0.9.\n" + tryHelp},
+        {"folder without scan",
+         {"quorvel", "--folder", "/srv/lan"},
+         std::nullopt,
+         "quorvel: --folder goes with --scan.\n" + tryHelp},
+    };
+    for (const TScanCase& c : cases) {
+        const TCommandLineAnswer answer = ReadCommandLine(c.Arguments);
+        EXPECT_EQ(answer.Scan, c.Scan) << c.Name;
+        EXPECT_EQ(answer.Err, c.Err) << c.Name;
+        EXPECT_EQ(answer.Run, c.Err.isEmpty()) << c.Name;
+        EXPECT_EQ(answer.ExitCode, c.Err.isEmpty() ? 0 : 2) << c.Name;
     }
 }
 

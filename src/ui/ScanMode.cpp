@@ -1,0 +1,145 @@
+#include "ScanMode.h"
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <system_error>
+
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "AddressTable.h"
+#include "ArpProbe.h"
+#include "LocalIP.h"
+#include "QueueDispatcher.h"
+#include "ScanIPThread.h"
+#include "ScanReport.h"
+#include "StopSignals.h"
+#include "UTypes.h"
+
+namespace {
+
+bool StderrIsTerminal() {
+#ifdef _WIN32
+    return _isatty(_fileno(stderr)) != 0;
+#else
+    return isatty(STDERR_FILENO) == 1;
+#endif
+}
+
+// Addresses done and hosts found, on one line of stderr rewritten in place; only for a person
+// at a terminal, never into a log.
+class TProgress {
+  public:
+    explicit TProgress(std::uint64_t total) : total_(total), shown_(StderrIsTerminal()) {}
+
+    void Step(bool found) {
+        ++done_;
+        if (found) ++found_;
+        if (!shown_) return;
+        line_ = "已扫描 " + std::to_string(done_) + "/" + std::to_string(total_) + "，找到 " +
+                std::to_string(found_) + " 台主机";
+        std::fprintf(stderr, "\r%s", line_.c_str());
+    }
+    void Clear() {
+        if (line_.empty()) return;
+        std::fprintf(stderr, "\r%s\r", std::string(line_.size(), ' ').c_str());
+        line_.clear();
+    }
+
+  private:
+    std::uint64_t total_;
+    std::uint64_t done_ = 0;
+    std::uint64_t found_ = 0;
+    bool shown_;
+    std::string line_;
+};
+
+int BadArguments(const std::string& why) {
+    std::fprintf(stderr, "quorvel: %s\n", why.c_str());
+    return kScanBadArguments;
+}
+
+}  // namespace
+
+int ScanExitStatus(bool couldNotProbe, bool listUnreadable, bool savesFailed) {
+    if (couldNotProbe) return kScanCouldNotProbe;
+    if (listUnreadable || savesFailed) return kScanUnsaved;
+    return kScanDone;
+}
+
+int RunScanMode(const TScanRequest& request) {
+#ifdef _WIN32
+    // The report is UTF-8 text.
+    SetConsoleOutputCP(CP_UTF8);
+#endif
+    std::optional<TScanRange> range = request.Range;
+    if (!range) range = ProposedRange(GetLocalIP());
+    if (!range) return BadArguments("no local IPv4 address to propose a range from: name a RANGE");
+    std::error_code ec;
+    if (!request.Folder.empty() && !std::filesystem::is_directory(request.Folder, ec))
+        return BadArguments("'" + request.Folder + "' is not a folder");
+
+    // Loaded as the window loads it: an unreadable list is told and never written over.
+    TMemoryRows rows;
+    TAddressTable table(rows);
+    table.SetDirectory(request.Folder);
+    ShowTrayIcon = true;
+    const bool listUnreadable = table.LoadArpList() == TLoadStatus::Unreadable;
+    if (listUnreadable) std::fprintf(stderr, "%s\n", kUnreadableListText);
+
+    auto dispatcher = std::make_shared<TQueueDispatcher>();
+    TScanIPThread* thread = nullptr;
+    int stops = 0;
+    // A first stop ends the scan after the address in progress, as the stop button does; a
+    // second one wakes that probe too.
+    TStopSignals signals([dispatcher, &thread, &stops] {
+        dispatcher->Queue([&thread, &stops] {
+            if (thread == nullptr) return;
+            if (++stops == 1) {
+                thread->Terminate();
+            } else {
+                thread->Cancel();
+            }
+        });
+    });
+
+    TScanReport report;
+    TProgress progress(std::uint64_t{range->Last} - range->First + 1);
+    bool ended = false;
+    thread = new TScanIPThread(range->First, range->Last, true, CreateArpProbe(), dispatcher);
+    thread->OnScan = [&] {
+        if (Found) {
+            report.NoteFind(table, CurrentIP, MacAddr);
+            report.NoteSaves(table.MergeFound(CurrentIP, MacAddr));
+            // Told once it is in the files.
+            progress.Clear();
+            std::printf("%s\t%s\n", IPToStr(HostToNet(CurrentIP)).c_str(),
+                        MacToColonStr(MacAddr).c_str());
+            std::fflush(stdout);
+        }
+        progress.Step(Found);
+    };
+    thread->OnTerminate = [&] {
+        report.NoteContested(thread->Contested());
+        thread = nullptr;
+        ended = true;
+    };
+    thread->Start();
+    while (!dispatcher->RunUntil([&] { return ended; }, std::chrono::hours(1))) {
+    }
+    progress.Clear();
+
+    const std::string text = report.Text();
+    if (!text.empty()) std::fprintf(stderr, "%s\n", text.c_str());
+    // The probe's own fault (it could not probe at all) is not told by any probe yet; once it
+    // is, it sets this and joins the report.
+    const bool couldNotProbe = false;
+    return ScanExitStatus(couldNotProbe, listUnreadable, report.SavesFailed());
+}

@@ -1,0 +1,29 @@
+// The scan without a window (quorvel --scan): the window's start, table, probe, worker and files,
+// driven from the command line. Each find goes to stdout as "IP<TAB>MAC", the end report to
+// stderr. No toolkit object is made, so it runs where there is no display.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "ScanRange.h"
+
+struct TScanRequest {
+    std::optional<TScanRange> Range;  // none: the range the window proposes
+    std::string Folder;               // the three files' folder; empty: the current one
+    bool operator==(const TScanRequest&) const = default;
+};
+
+// The scan mode's exit statuses.
+enum TScanExit : int {
+    kScanDone = 0,          // scanned (to the end or until stopped) and saved
+    kScanUnsaved = 1,       // a file not written, or the list unreadable (nothing written then)
+    kScanBadArguments = 2,  // with a message on stderr
+    kScanCouldNotProbe = 3,
+};
+
+int ScanExitStatus(bool couldNotProbe, bool listUnreadable, bool savesFailed);
+
+// Scans until the range ends or SIGINT/SIGTERM (Ctrl+C on Windows) asks it to stop after the
+// address in progress; returns the exit status.
+int RunScanMode(const TScanRequest& request);

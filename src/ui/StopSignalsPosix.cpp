@@ -1,0 +1,36 @@
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
+#include <thread>
+
+#include "StopSignals.h"
+
+struct TStopSignals::TImpl {
+    sigset_t Set{};
+    sigset_t Old{};
+    std::atomic<bool> Ending{false};
+    std::thread Waiter;
+};
+
+TStopSignals::TStopSignals(std::function<void()> onStop) : impl_(std::make_unique<TImpl>()) {
+    sigemptyset(&impl_->Set);
+    sigaddset(&impl_->Set, SIGINT);
+    sigaddset(&impl_->Set, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &impl_->Set, &impl_->Old);
+    impl_->Waiter = std::thread([impl = impl_.get(), onStop = std::move(onStop)] {
+        for (;;) {
+            int signal = 0;
+            if (sigwait(&impl->Set, &signal) != 0) continue;
+            if (impl->Ending) return;
+            onStop();
+        }
+    });
+}
+
+TStopSignals::~TStopSignals() {
+    impl_->Ending = true;
+    pthread_kill(impl_->Waiter.native_handle(), SIGTERM);
+    impl_->Waiter.join();
+    pthread_sigmask(SIG_SETMASK, &impl_->Old, nullptr);
+}

@@ -7,15 +7,21 @@
 #include "StopSignals.h"
 
 struct TStopSignals::TImpl {
-    sigset_t Set{};
+    sigset_t Stops{};  // SIGINT and SIGTERM, but one ignored by whoever started us stays ignored
+    sigset_t Set{};    // Stops and SIGTERM, by which the waiter is also told to end
     sigset_t Old{};
     std::atomic<bool> Ending{false};
     std::thread Waiter;
 };
 
 TStopSignals::TStopSignals(std::function<void()> onStop) : impl_(std::make_unique<TImpl>()) {
-    sigemptyset(&impl_->Set);
-    sigaddset(&impl_->Set, SIGINT);
+    sigemptyset(&impl_->Stops);
+    for (int signal : {SIGINT, SIGTERM}) {
+        struct sigaction was {};
+        if (sigaction(signal, nullptr, &was) == 0 && was.sa_handler != SIG_IGN)
+            sigaddset(&impl_->Stops, signal);
+    }
+    impl_->Set = impl_->Stops;
     sigaddset(&impl_->Set, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &impl_->Set, &impl_->Old);
     impl_->Waiter = std::thread([impl = impl_.get(), onStop = std::move(onStop)] {
@@ -23,7 +29,7 @@ TStopSignals::TStopSignals(std::function<void()> onStop) : impl_(std::make_uniqu
             int signal = 0;
             if (sigwait(&impl->Set, &signal) != 0) continue;
             if (impl->Ending) return;
-            onStop();
+            if (sigismember(&impl->Stops, signal) == 1) onStop();
         }
     });
 }

@@ -1,12 +1,14 @@
-# The portable release for Windows: quorvel-<version>-win64.zip, holding quorvel.exe with the Qt
-# DLLs and plugins it loads (the windows platform plugin, the styles) and the compiler's runtime
-# DLLs, so that it runs wherever it is unpacked. Built with `cpack` in the build folder.
+# The portable release for Windows: quorvel-<version>-win64.zip, holding quorvel.exe and
+# quorvel-cli.exe with the Qt DLLs and plugins they load (the windows platform plugin, the
+# styles) and the compiler's runtime DLLs, so that they run wherever they are unpacked. Built
+# with `cpack` in the build folder.
 if(NOT QUORVEL_BUILD_UI)
     return()
 endif()
 include(${CMAKE_CURRENT_LIST_DIR}/WindowsRuntime.cmake)
 
-install(TARGETS quorvel RUNTIME DESTINATION .)
+# quorvel-cli.exe: the same program for a console (quorvel-cli --scan).
+install(TARGETS quorvel quorvel-cli RUNTIME DESTINATION .)
 # Qt looks for its plugins in folders beside the program.
 install(FILES ${QUORVEL_QT_BIN_DIR}/Qt6Core.dll ${QUORVEL_QT_BIN_DIR}/Qt6Gui.dll
               ${QUORVEL_QT_BIN_DIR}/Qt6Widgets.dll ${QUORVEL_WIN_RUNTIME_DLLS}

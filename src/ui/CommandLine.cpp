@@ -122,7 +122,7 @@ TCommandLineAnswer ReadCommandLine(const QStringList& arguments) {
 TCommandLineAnswer AnswerCommandLine(int argc, char** argv) {
     QStringList arguments;
     for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
-    const TCommandLineAnswer answer = ReadCommandLine(arguments);
+    TCommandLineAnswer answer = ReadCommandLine(arguments);
     std::fputs(answer.Out.toLocal8Bit().constData(), stdout);
     std::fputs(answer.Err.toLocal8Bit().constData(), stderr);
     return answer;

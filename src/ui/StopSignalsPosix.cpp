@@ -8,7 +8,7 @@
 
 struct TStopSignals::TImpl {
     sigset_t Stops{};  // SIGINT and SIGTERM, but one ignored by whoever started us stays ignored
-    sigset_t Set{};    // Stops and SIGTERM, by which the waiter is also told to end
+    sigset_t Set{};    // Stops and SIGUSR2, by which the waiter is told to end
     sigset_t Old{};
     std::atomic<bool> Ending{false};
     std::thread Waiter;
@@ -22,7 +22,7 @@ TStopSignals::TStopSignals(std::function<void()> onStop) : impl_(std::make_uniqu
             sigaddset(&impl_->Stops, signal);
     }
     impl_->Set = impl_->Stops;
-    sigaddset(&impl_->Set, SIGTERM);
+    sigaddset(&impl_->Set, SIGUSR2);
     pthread_sigmask(SIG_BLOCK, &impl_->Set, &impl_->Old);
     impl_->Waiter = std::thread([impl = impl_.get(), onStop = std::move(onStop)] {
         for (;;) {
@@ -36,7 +36,7 @@ TStopSignals::TStopSignals(std::function<void()> onStop) : impl_(std::make_uniqu
 
 TStopSignals::~TStopSignals() {
     impl_->Ending = true;
-    pthread_kill(impl_->Waiter.native_handle(), SIGTERM);
+    pthread_kill(impl_->Waiter.native_handle(), SIGUSR2);
     impl_->Waiter.join();
     pthread_sigmask(SIG_SETMASK, &impl_->Old, nullptr);
 }

@@ -69,7 +69,8 @@ QString FaultText(const TFileResult& result, bool script) {
     return {};
 }
 
-// One text naming each file the save left unwritten and why.
+}  // namespace
+
 QString SaveReportText(const TSaveReport& report) {
     QString text = Q("以下文件未能写入：");
     const std::pair<const char*, const TFileResult*> files[] = {{"ArpList.ini", &report.List},
@@ -81,6 +82,8 @@ QString SaveReportText(const TSaveReport& report) {
     }
     return text;
 }
+
+namespace {
 
 TFormServices WithDefaults(TFormServices services) {
     if (!services.LocalIP) services.LocalIP = GetLocalIP;

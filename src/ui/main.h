@@ -28,6 +28,9 @@ struct TFormServices {
     std::function<std::unique_ptr<TArpProbe>()> CreateProbe;  // CreateArpProbe when empty
 };
 
+// The warning after a save: each file left unwritten, and why.
+QString SaveReportText(const TSaveReport& report);
+
 class TQuorvelForm : public QWidget {
     Q_OBJECT
   public:

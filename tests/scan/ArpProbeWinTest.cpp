@@ -165,7 +165,9 @@ TEST(ArpProbeWin, StopAndCloseEndTheScanWithinOneTimeout) {
             EXPECT_TRUE(scan.RunUntilEnd(10s)) << "the stop is not honoured";
         }
         ASSERT_EQ(scan.handOffs.size(), close ? 0u : 1u);
-        if (!close) EXPECT_EQ(scan.handOffs[0].ip, NetToHost(StrToIP("198.18.7.0")));
+        if (!close) {
+            EXPECT_EQ(scan.handOffs[0].ip, NetToHost(StrToIP("198.18.7.0")));
+        }
     }
 }
 

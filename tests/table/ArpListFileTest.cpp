@@ -229,8 +229,9 @@ TEST_F(ListFileTest, MissingDirectoryFailsQuietlyAndLeavesNoTemporaryFile) {
 
 TEST_F(ListFileTest, ReadOnlyDirectoryRewritesTheListInPlaceAndMakesNoScripts) {
     if (!DirectoryModeIsEnforced()) {
-        GTEST_SKIP() << "root and Windows write into a read-only folder (table_fault_tests "
-                        "meets one as nobody)";
+        GTEST_SKIP() << "root and Windows write into a read-only folder (as root, "
+                        "FileFaultTest.FolderWithoutWriteAccessRefusesNewScripts meets one as "
+                        "nobody)";
     }
     rows.Append("1.1.1.1", "00:11:22:33:44:55");
     dir.Write("ArpList.ini", "1.1.1.1|A\r\n");

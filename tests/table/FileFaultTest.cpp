@@ -255,6 +255,35 @@ TEST_F(FileFaultTest, FolderWithoutWriteAccessRewritesTheFilesWhereTheyStand) {
     ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
 }
 
+// The same folder holding the list alone: the list is rewritten in place, and the scripts,
+// which would be new files, are reported as refused (as root, met by nobody).
+TEST_F(FileFaultTest, FolderWithoutWriteAccessRefusesNewScripts) {
+    TTempDir temp;
+    dir = temp.Path();
+    temp.Write("ArpList.ini", "198.18.0.5|02:00:00:00:00:05\r\n");
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown(temp.File("ArpList.ini").c_str(), 65534, 65534), 0);
+        ASSERT_EQ(chown(dir.c_str(), 65534, 65534), 0);
+    }
+    ASSERT_EQ(chmod(dir.c_str(), 0555), 0);
+    const auto save = [this] {
+        TAddressTable own(rows);
+        own.SetDirectory(dir);
+        own.SetLocalIPSource([] { return std::string("198.18.0.1"); });
+        if (own.LoadArpList() != TLoadStatus::Loaded) return 1;
+        rows.Append(Ip(6), Mac(6));
+        const TSaveReport report = own.SaveAll();
+        if (!report.List) return 2;
+        if (report.Arp.Fault != TFileFault::NoAccess || report.Dhcp.Fault != TFileFault::NoAccess)
+            return 3;
+        return Names(dir) == std::vector<std::string>{"ArpList.ini"} ? 0 : 4;
+    };
+    // 1: not loaded; 2: the list not rewritten; 3: the scripts' fault; 4: other files
+    EXPECT_EQ(geteuid() == 0 ? AsNobody(save) : save(), 0);
+    ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
+    EXPECT_NE(ReadFile(dir + "/ArpList.ini").find(Ip(6) + "|" + Mac(6)), std::string::npos);
+}
+
 // A file system mounted read-only keeps all three files (tmpfs; needs root).
 TEST_F(FileFaultTest, ReadOnlyDiskKeepsAllThreeFiles) {
     TTmpfs tmpfs(1 << 20);

@@ -81,5 +81,14 @@ TReadStatus ReadTextLines(const std::string& path, const std::function<void(std:
 // place. A link is followed and its target replaced. A read-only file is left alone.
 TFileResult WriteTextLines(const std::string& path, const std::vector<std::string>& lines);
 
+// Seams of the POSIX writer for tests: whether unnamed temporary files (O_TMPFILE) are offered,
+// as on most Linux file systems, and where the names of named ones come from (empty: names no
+// one can guess).
+struct TTemporaryFiles {
+    bool Unnamed = true;
+    std::function<std::string(const std::string& name)> NameFor;
+};
+extern TTemporaryFiles TemporaryFiles;
+
 // The system's text for an error code of TFileResult::Error.
 std::string SystemErrorText(int error);

@@ -15,6 +15,8 @@
 
 #include "TextFile.h"
 
+TTemporaryFiles TemporaryFiles;
+
 namespace {
 
 class TFd {
@@ -87,6 +89,10 @@ std::string TemporaryName(const std::string& name) {
         for (int k = 0; k < 4; ++k, bits /= 36) suffix += kDigits[bits % 36];
     }
     return name + ".tmp-" + suffix;
+}
+
+std::string NextTemporaryName(const std::string& name) {
+    return TemporaryFiles.NameFor ? TemporaryFiles.NameFor(name) : TemporaryName(name);
 }
 
 mode_t CurrentUmask() {
@@ -229,18 +235,26 @@ struct TTemporary {
     std::string Name;  // empty while unnamed
 };
 
-int CreateTemporary(const TTarget& target, TTemporary& temp) {
+int OpenUnnamed(int dir) {
 #ifdef O_TMPFILE
-    int fd = RetryOnEintr(
-        [&] { return openat(target.Dir.Get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600); });
+    if (TemporaryFiles.Unnamed) {
+        return RetryOnEintr(
+            [&] { return openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600); });
+    }
+#endif
+    errno = EOPNOTSUPP;
+    return -1;
+}
+
+int CreateTemporary(const TTarget& target, TTemporary& temp) {
+    int fd = OpenUnnamed(target.Dir.Get());
     if (fd >= 0) {
         temp.Fd = TFd(fd);
         return 0;
     }
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return errno;
-#endif
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = TemporaryName(target.Name);
+        std::string name = NextTemporaryName(target.Name);
         int named = RetryOnEintr([&] {
             return openat(target.Dir.Get(), name.c_str(),
                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -274,7 +288,7 @@ bool TakeOwnerAndMode(int fd, const TTarget& target) {
 TFileResult Name(const TTarget& target, TTemporary& temp) {
     const std::string self = "/proc/self/fd/" + std::to_string(temp.Fd.Get());
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = TemporaryName(target.Name);
+        std::string name = NextTemporaryName(target.Name);
         int rc = linkat(AT_FDCWD, self.c_str(), target.Dir.Get(), name.c_str(), AT_SYMLINK_FOLLOW);
         if (rc != 0 && errno == ENOENT) {
             rc = linkat(temp.Fd.Get(), "", target.Dir.Get(), name.c_str(), AT_EMPTY_PATH);

@@ -3,6 +3,7 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <linux/if_ether.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,9 +13,11 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <thread>
 
+#include "../support/RootOnly.h"
 #include "ArpPacket.h"
 #include "ArpProbeLinux.h"
 #include "FrameSender.h"
@@ -51,7 +54,7 @@ class ArpNetns : public testing::Test {
         lan_ = nullptr;
     }
     void SetUp() override {
-        if (!lan_->Ok()) GTEST_SKIP() << "no namespace LAN: " << lan_->Error();
+        if (!lan_->Ok()) QUORVEL_SKIP_ROOT_ONLY() << "no namespace LAN: " << lan_->Error();
         enter_ = std::make_unique<TNetnsEnter>(lan_->ScannerNamespace);
         ASSERT_TRUE(enter_->Ok());
     }
@@ -105,23 +108,6 @@ class ArpNetns : public testing::Test {
 };
 
 TNetnsLan* ArpNetns::lan_ = nullptr;
-
-// A LAN that fails to build inside one of lan.sh's helpers leaves no namespace behind: a
-// 253-character prefix names the switch and the scanner, and is one too long for host 0.
-TEST(LanSh, FailureInsideAHelperLeavesNothing) {
-    if (geteuid() != 0) GTEST_SKIP() << "needs root to build network namespaces";
-    std::string prefix = "qlan" + std::to_string(getpid());
-    prefix.resize(253, 'x');
-    const std::string lan = QUORVEL_LAN_SH;
-    EXPECT_NE(std::system((lan + " up " + prefix + " 1 >/dev/null 2>&1").c_str()), 0);
-    int left = 0;
-    std::error_code ec;
-    for (const auto& e : std::filesystem::directory_iterator("/run/netns", ec)) {
-        if (e.path().filename().string().rfind(prefix, 0) == 0) ++left;
-    }
-    EXPECT_EQ(std::system((lan + " down " + prefix).c_str()), 0);
-    EXPECT_EQ(left, 0);
-}
 
 TEST_F(ArpNetns, LanHasSharedMacAndOwnAddressInRange) {
     TFoundMap e = Expected();
@@ -253,7 +239,7 @@ TEST_F(ArpNetns, HeldSocketServesEveryProbeWithoutStaleReplies) {
                                       lan_->ScannerMac, HostToNet(lan_->ScannerIP))},
                             std::chrono::milliseconds(5));
         ASSERT_EQ(sender.Error(), "");
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ASSERT_TRUE(sender.WaitSent(3, std::chrono::seconds(10))) << "no stale reply was sent";
     }
     for (int scan = 0; scan < 2; ++scan) {
         std::unique_ptr<TArpProbe> probe = CreateRawArpProbe();
@@ -264,6 +250,90 @@ TEST_F(ArpNetns, HeldSocketServesEveryProbeWithoutStaleReplies) {
         EXPECT_TRUE(probe->SendArp(StrToIP("198.18.0.10"), mac));
     }
     ReleaseRawArpSocket();
+}
+
+// What the raw socket's filter lets through, sent from the host at .30 among correct replies:
+// only ARP-for-IPv4 replies sent to this host whose target MAC is the one they were sent to. The
+// sender MAC's last byte names each kind; 0 is the correct reply.
+TEST_F(ArpNetns, RawSocketFilterPassesOnlyRepliesSentToThisHost) {
+    const TLanHost& from = lan_->Hosts.back();
+    const TMacAddr us = lan_->ScannerMac, other{0x02, 0xBA, 0xD0, 0, 0, 0x99},
+                   broadcast{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    const std::uint32_t usIP = HostToNet(lan_->ScannerIP), ip = HostToNet(Host("198.18.0.17"));
+    auto frame = [&](std::uint8_t kind, const TMacAddr& dst, std::uint16_t op,
+                     const TMacAddr& targetMac) {
+        return ArpFrame(dst, from.Mac, op, {0x02, 0xBA, 0xD0, 0, 1, kind}, ip, targetMac, usIP);
+    };
+    std::vector<TFrame> frames = {
+        frame(0, us, 2, us),        frame(1, broadcast, 1, us),  // a request
+        frame(2, broadcast, 2, us),                              // a reply to everyone
+        frame(3, us, 2, other),  // a target MAC other than the destination
+        frame(4, us, 1, us),     // a request sent to us
+        frame(5, us, 2, us),     // another hardware type
+        frame(6, us, 2, us),     // another protocol
+    };
+    frames[5][15] = 6;
+    frames[6][16] = 0x86;
+    frames[6][17] = 0xDD;
+    TFd sock = OpenRawArpSocket();
+    ASSERT_TRUE(sock.Valid());
+    TFrameSender sender(from.Namespace, "eth0", frames, std::chrono::milliseconds(1));
+    ASSERT_EQ(sender.Error(), "");
+    int correct = 0;
+    std::set<int> passed;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (correct < 5 && std::chrono::steady_clock::now() < until) {
+        pollfd p{sock.Get(), POLLIN, 0};
+        if (poll(&p, 1, 100) <= 0) continue;
+        std::uint8_t buf[1600];
+        const ssize_t n = recv(sock.Get(), buf, sizeof buf, MSG_DONTWAIT);
+        if (n < 42 || buf[22] != 0x02 || buf[23] != 0xBA || buf[24] != 0xD0) continue;
+        passed.insert(buf[27]);
+        correct += buf[27] == 0;
+    }
+    EXPECT_EQ(correct, 5) << "the correct replies do not come through";
+    EXPECT_EQ(passed, std::set<int>{0});
+    // Each round sends the correct reply first: the spoiled ones of four rounds went out too.
+    EXPECT_GE(sender.Sent(), 4 * frames.size());
+}
+
+// A reply for our request that arrives on another interface of this host than the request left
+// by is not the answer, even from a MAC that interface shares with the request's own; the same
+// reply on the request's own link is.
+TEST_F(ArpNetns, ReplyOnAnotherInterfaceIsNotTheAnswer) {
+    const std::string us = MacToColonStr(lan_->ScannerMac.data());
+    ASSERT_EQ(lan_->ExecScanner("sh -c 'ip link add lan1 address " + us +
+                                " type veth peer name side1 && ip link set lan1 up && "
+                                "ip link set side1 up'"),
+              0);
+    struct TRemoveLink {
+        ~TRemoveLink() { lan_->ExecScanner("ip link del lan1"); }
+    } remove;
+    const std::uint32_t silent = Host("198.18.0.16");
+    const TMacAddr forged{0x02, 0xBA, 0xD0, 0, 2, 0x16};
+    const std::vector<TFrame> reply = {ArpFrame(lan_->ScannerMac, forged, 2, forged,
+                                                HostToNet(silent), lan_->ScannerMac,
+                                                HostToNet(lan_->ScannerIP))};
+    std::uint8_t mac[8] = {};
+    {
+        TFrameSender aside(lan_->ScannerNamespace, "side1", reply, std::chrono::milliseconds(1));
+        ASSERT_EQ(aside.Error(), "");
+        auto probe = CreateRawArpProbe();
+        ASSERT_NE(probe, nullptr);
+        const std::uint64_t before = aside.Sent();
+        EXPECT_FALSE(probe->SendArp(HostToNet(silent), mac)) << "taken from " << MacToColonStr(mac);
+        EXPECT_GT(aside.Sent(), before) << "no reply went out while the probe waited";
+    }
+    {
+        TFrameSender onLink(lan_->Hosts.back().Namespace, "eth0", reply,
+                            std::chrono::milliseconds(1));
+        ASSERT_EQ(onLink.Error(), "");
+        auto probe = CreateRawArpProbe();
+        ASSERT_NE(probe, nullptr);
+        EXPECT_TRUE(probe->SendArp(HostToNet(silent), mac));
+        EXPECT_EQ(MacToColonStr(mac), MacToColonStr(forged.data()));
+    }
+    lan_->ExecScanner("ip neigh flush dev lan0");
 }
 
 TEST_F(ArpNetns, WorkerWithEitherProbeFindsTheSameInOrder) {

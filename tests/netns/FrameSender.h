@@ -75,6 +75,15 @@ class TFrameSender {
 
     const std::string& Error() const { return error_; }
     std::uint64_t Sent() const { return sent_; }
+    // Whether count frames have gone out within timeout.
+    bool WaitSent(std::uint64_t count, std::chrono::milliseconds timeout) const {
+        const auto until = std::chrono::steady_clock::now() + timeout;
+        while (sent_ < count) {
+            if (std::chrono::steady_clock::now() >= until) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
+    }
     void Stop() {
         stop_ = true;
         if (thread_.joinable()) thread_.join();

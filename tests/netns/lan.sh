@@ -3,6 +3,7 @@
 #
 #   lan.sh up PREFIX N [--bits B] [--span S] [--shared-mac] [--shared-ip]
 #   lan.sh down PREFIX
+#   lan.sh check       its own test: a LAN that fails inside a helper leaves no namespace
 #
 # "up" builds (removing any leftover LAN of the same PREFIX first):
 #   PREFIX-w   the switch: bridge br0, one port per station
@@ -113,8 +114,28 @@ Up() {
     building=""
 }
 
+# A 253-character prefix names the switch and the scanner, and is one too long for host 0.
+Check() {
+    local prefix=qlan$$ left
+    prefix=$prefix$(printf 'x%.0s' $(seq $((253 - ${#prefix}))))
+    if bash "$0" up "$prefix" 1 >/dev/null 2>&1; then
+        bash "$0" down "$prefix"
+        echo "FAIL: a LAN with a 253-character prefix was built"
+        exit 1
+    fi
+    left=$(ip netns list | awk '{print $1}' | grep -c "^$prefix" || true)
+    bash "$0" down "$prefix"
+    [ "$left" -eq 0 ] || { echo "FAIL: a failed LAN left $left namespaces"; exit 1; }
+    echo "ok: a LAN that failed inside a helper left no namespace"
+}
+
+if [ "${1:-}" = check ] && [ "$(id -u)" -ne 0 ]; then
+    echo "SKIP: lan.sh check builds network namespaces and needs root"
+    exit 77
+fi
 [ "$(id -u)" -eq 0 ] || die "needs root (ip netns)"
 case "${1:-}" in
+    check) Check ;;
     up) [ $# -ge 3 ] || die "usage: lan.sh up PREFIX N [--bits B] [--span S] [--shared-mac] [--shared-ip]"
         Up "${@:2}" ;;
     down) [ $# -eq 2 ] || die "usage: lan.sh down PREFIX"

@@ -1,7 +1,20 @@
 // What each way of starting gives up. The start-up itself is run for real, in each mode, by the
 // end-to-end test tests/e2e/privilege.sh.
 #include <gtest/gtest.h>
+#include <linux/capability.h>
+#include <pwd.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <initializer_list>
+#include <string>
+
+#include "../support/RootOnly.h"
 #include "Privilege.h"
 
 namespace {
@@ -58,6 +71,101 @@ TEST(PlanDrop, EachWayOfStarting) {
         EXPECT_EQ(plan.Uid, c.Plan.Uid);
         EXPECT_EQ(plan.Gid, c.Plan.Gid);
     }
+}
+
+// The drop carried out, as root, in a child process; what the child finds afterwards decides
+// its exit code (0: as planned).
+int InChild(const std::function<int()> body) {
+    const pid_t child = fork();
+    if (child < 0) return -1;
+    if (child == 0) _exit(body());
+    int status = 0;
+    if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
+// A line of /proc/self/status, e.g. "CapBnd:", without its key and blanks.
+std::string StatusField(const std::string& key) {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind(key, 0) == 0) {
+            const std::size_t value = line.find_first_not_of(" \t", key.size());
+            return value == std::string::npos ? "" : line.substr(value);
+        }
+    }
+    return "";
+}
+
+std::uint64_t CapField(const std::string& key) {
+    return std::stoull(StatusField(key), nullptr, 16);
+}
+
+// Takes capabilities out of the effective and permitted sets, as a start without them would be.
+bool WithoutCapabilities(std::initializer_list<int> caps) {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2]{};
+    if (syscall(SYS_capget, &header, data) != 0) return false;
+    for (int cap : caps) {
+        data[cap / 32].effective &= ~(1u << (cap % 32));
+        data[cap / 32].permitted &= ~(1u << (cap % 32));
+    }
+    return syscall(SYS_capset, &header, data) == 0;
+}
+
+constexpr std::uint64_t kFileRights =
+    (1u << CAP_CHOWN) | (1u << CAP_DAC_OVERRIDE) | (1u << CAP_FOWNER);
+
+// A root login keeps the three file rights and nothing else, the bounding set included, so that
+// no program it starts gets more; and it can gain nothing afterwards.
+TEST(DropPrivileges, RootStartKeepsOnlyTheFileRights) {
+    if (geteuid() != 0) QUORVEL_SKIP_ROOT_ONLY() << "needs root to start as root";
+    const int code = InChild([] {
+        if (!DropPrivileges({TDropMode::KeepFileRights, 0, 0}).empty()) return 2;
+        if (CapField("CapBnd:") != kFileRights) return 3;
+        if (CapField("CapEff:") != kFileRights || CapField("CapPrm:") != kFileRights) return 4;
+        if (CapField("CapInh:") != 0 || CapField("CapAmb:") != 0) return 5;
+        return StatusField("NoNewPrivs:") == "1" ? 0 : 6;
+    });
+    // 2: the drop failed; 3: the bounding set; 4: the sets kept; 5: inherited; 6: no_new_privs
+    EXPECT_EQ(code, 0);
+}
+
+// A sudo start becomes the user who asked, with that user's home and names in the environment
+// (the toolkit keeps its files under HOME).
+TEST(DropPrivileges, SudoStartBecomesTheUserWithItsHomeAndNames) {
+    if (geteuid() != 0) QUORVEL_SKIP_ROOT_ONLY() << "needs root to start through sudo";
+    const passwd* nobody = getpwuid(65534);
+    ASSERT_NE(nobody, nullptr) << "no user 65534";
+    const std::string home = nobody->pw_dir, name = nobody->pw_name;
+    const int code = InChild([&] {
+        setenv("HOME", "/root", 1);
+        setenv("USER", "root", 1);
+        setenv("LOGNAME", "root", 1);
+        if (!DropPrivileges({TDropMode::BecomeUser, 65534, 65534}).empty()) return 2;
+        if (getuid() != 65534 || geteuid() != 65534 || getgid() != 65534) return 3;
+        if (CapField("CapEff:") != 0 || CapField("CapPrm:") != 0) return 4;
+        const char* h = std::getenv("HOME");
+        const char* u = std::getenv("USER");
+        const char* l = std::getenv("LOGNAME");
+        if (h == nullptr || h != home) return 5;
+        return u != nullptr && l != nullptr && u == name && l == name ? 0 : 6;
+    });
+    // 2: the drop failed; 3: the ids; 4: capabilities left; 5: HOME; 6: USER or LOGNAME
+    EXPECT_EQ(code, 0);
+}
+
+// Rights that cannot be given up are reported, not passed over: a root start through sudo
+// without CAP_SETGID and CAP_SETUID cannot become the user.
+TEST(DropPrivileges, AFailedDropIsReported) {
+    if (geteuid() != 0) QUORVEL_SKIP_ROOT_ONLY() << "needs root to start as root";
+    const int code = InChild([] {
+        if (!WithoutCapabilities({CAP_SETGID, CAP_SETUID})) return 2;
+        const std::string error = DropPrivileges({TDropMode::BecomeUser, 65534, 65534});
+        if (error.empty()) return 3;
+        return error.find("setgroups") != std::string::npos ? 0 : 4;
+    });
+    // 2: the test could not take the capabilities; 3: no error; 4: an error without its reason
+    EXPECT_EQ(code, 0);
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "../support/TempDir.h"
@@ -143,6 +145,30 @@ TEST_F(AddressTableTest, SortPutsUnreadableAddressesFirstAndKeepsEqualOnesInOrde
     table.SortByAddress();
     EXPECT_EQ(IPs(rows), (std::vector<std::string>{"not an address", "0.0.0.0", "10.0.0.1",
                                                    "10.0.0.2", "10.0.0.3"}));
+
+    // 48 rows in a scrambled order, eight per key: below 16 rows std::sort is an insertion sort,
+    // which keeps equal ones in order by chance. Each MAC names the row's place before the sort.
+    const std::vector<std::pair<std::string, int>> keyed = {
+        {"not an address", 0}, {"x", 0},        {"0.0.0.0", 0},
+        {"9.255.255.255", 1},  {"10.0.0.1", 2}, {"198.18.0.7", 3}};
+    std::vector<int> picks;
+    for (int i = 0; i < 48; ++i) picks.push_back(i % 6);
+    std::shuffle(picks.begin(), picks.end(), std::mt19937(20261209));
+    TMemoryRows many;
+    TAddressTable manyTable(many);
+    for (int i = 0; i < 48; ++i) many.Append(keyed[picks[i]].first, std::to_string(i));
+    std::vector<std::pair<std::string, std::string>> expected;
+    for (int rank = 0; rank <= 3; ++rank) {
+        for (int i = 0; i < 48; ++i) {
+            if (keyed[picks[i]].second == rank) {
+                expected.emplace_back(keyed[picks[i]].first, std::to_string(i));
+            }
+        }
+    }
+    manyTable.SortByAddress();
+    std::vector<std::pair<std::string, std::string>> sorted;
+    for (const TRow& r : many.Rows()) sorted.emplace_back(r.IP, r.MAC);
+    EXPECT_EQ(sorted, expected);
 }
 
 }  // namespace

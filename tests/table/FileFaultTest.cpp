@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "../support/RootOnly.h"
 #include "../support/TempDir.h"
 #include "AddressTable.h"
 #include "ArpListFile.h"
@@ -227,38 +228,90 @@ TEST_F(FileFaultTest, ReadOnlyListKeepsItsTextWhileTheScriptsFollowTheTable) {
     ExpectEverythingStoredAfterwards(25);
 }
 
-TEST_F(FileFaultTest, FolderWithoutWriteAccessKeepsAllThreeFiles) {
-    // Root writes into any folder whatever its mode, so root gets a read-only mount instead.
+// A folder this user may not write: the files, which this user may write, are rewritten where
+// they stand. Root writes into any folder whatever its mode, so as root nobody meets it.
+TEST_F(FileFaultTest, FolderWithoutWriteAccessRewritesTheFilesWhereTheyStand) {
     TTempDir temp;
-    std::unique_ptr<TTmpfs> tmpfs;
+    Open(temp.Path(), 20);
+    const ino_t inode = Stat(dir + "/BindArp.bat").st_ino;
     if (geteuid() == 0) {
-        tmpfs = std::make_unique<TTmpfs>(1 << 20);
-        if (!tmpfs->Error().empty()) GTEST_SKIP() << tmpfs->Error();
+        for (const std::string& name : Names(dir)) {
+            ASSERT_EQ(chown((dir + "/" + name).c_str(), 65534, 65534), 0);
+        }
+        ASSERT_EQ(chown(dir.c_str(), 65534, 65534), 0);
     }
-    Open(tmpfs ? tmpfs->Path() : temp.Path(), 20);
-    auto setReadOnly = [&](bool readOnly) {
-        return tmpfs ? tmpfs->SetReadOnly(readOnly)
-                     : chmod(dir.c_str(), readOnly ? 0555 : 0755) == 0;
-    };
-    ASSERT_TRUE(setReadOnly(true));
+    ASSERT_EQ(chmod(dir.c_str(), 0555), 0);
     FindMore(20, 5);
-    TSaveReport report = table.SaveAll();
-    if (tmpfs) {
-        EXPECT_EQ(report.List.Fault, TFileFault::ReadOnlyDisk);
-        ExpectUnchanged({"ArpList.ini", "BindArp.bat", "BindDhcp.bat"});
-    } else {
-        // The files, which this user may write, are rewritten where they stand.
-        EXPECT_TRUE(report);
-        EXPECT_EQ(Names(dir),
-                  (std::vector<std::string>{"ArpList.ini", "BindArp.bat", "BindDhcp.bat"}));
+    const auto save = [this] {
+        if (!table.SaveAll()) return 1;
+        return Names(dir) == std::vector<std::string>{"ArpList.ini", "BindArp.bat", "BindDhcp.bat"}
+                   ? 0
+                   : 2;
+    };
+    EXPECT_EQ(geteuid() == 0 ? AsNobody(save) : save(), 0);
+    EXPECT_EQ(Stat(dir + "/BindArp.bat").st_ino, inode);
+    EXPECT_NE(ReadFile(dir + "/BindArp.bat").find("arp -s 198.18.0.24 02-00-00-00-00-18"),
+              std::string::npos);
+    ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
+}
+
+// The same folder holding the list alone: the list is rewritten in place, and the scripts,
+// which would be new files, are reported as refused (as root, met by nobody).
+TEST_F(FileFaultTest, FolderWithoutWriteAccessRefusesNewScripts) {
+    TTempDir temp;
+    dir = temp.Path();
+    temp.Write("ArpList.ini", "198.18.0.5|02:00:00:00:00:05\r\n");
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown(temp.File("ArpList.ini").c_str(), 65534, 65534), 0);
+        ASSERT_EQ(chown(dir.c_str(), 65534, 65534), 0);
     }
-    ASSERT_TRUE(setReadOnly(false));
+    ASSERT_EQ(chmod(dir.c_str(), 0555), 0);
+    const auto save = [this] {
+        TAddressTable own(rows);
+        own.SetDirectory(dir);
+        own.SetLocalIPSource([] { return std::string("198.18.0.1"); });
+        if (own.LoadArpList() != TLoadStatus::Loaded) return 1;
+        rows.Append(Ip(6), Mac(6));
+        const TSaveReport report = own.SaveAll();
+        if (!report.List) return 2;
+        if (report.Arp.Fault != TFileFault::NoAccess || report.Dhcp.Fault != TFileFault::NoAccess)
+            return 3;
+        return Names(dir) == std::vector<std::string>{"ArpList.ini"} ? 0 : 4;
+    };
+    // 1: not loaded; 2: the list not rewritten; 3: the scripts' fault; 4: other files
+    EXPECT_EQ(geteuid() == 0 ? AsNobody(save) : save(), 0);
+    ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
+    EXPECT_NE(ReadFile(dir + "/ArpList.ini").find(Ip(6) + "|" + Mac(6)), std::string::npos);
+}
+
+// A file system mounted read-only keeps all three files (tmpfs; needs root).
+TEST_F(FileFaultTest, ReadOnlyDiskKeepsAllThreeFiles) {
+    TTmpfs tmpfs(1 << 20);
+    if (!tmpfs.Error().empty()) QUORVEL_SKIP_ROOT_ONLY() << tmpfs.Error();
+    Open(tmpfs.Path(), 20);
+    ASSERT_TRUE(tmpfs.SetReadOnly(true));
+    FindMore(20, 5);
+    EXPECT_EQ(table.SaveAll().List.Fault, TFileFault::ReadOnlyDisk);
+    ExpectUnchanged({"ArpList.ini", "BindArp.bat", "BindDhcp.bat"});
+    ASSERT_TRUE(tmpfs.SetReadOnly(false));
     ExpectEverythingStoredAfterwards(25);
 }
 
-TEST_F(FileFaultTest, FullDiskKeepsAllThreeFiles) {
+// Both ways of making the temporary file: unnamed (O_TMPFILE) and, as on a file system without
+// those, named at once; either is removed when the save fails.
+class TemporaryFileKinds : public FileFaultTest, public testing::WithParamInterface<bool> {
+  protected:
+    void SetUp() override { TemporaryFiles.Unnamed = GetParam(); }
+    void TearDown() override { TemporaryFiles = TTemporaryFiles{}; }
+};
+INSTANTIATE_TEST_SUITE_P(FileFaultTest, TemporaryFileKinds, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& i) {
+                             return std::string(i.param ? "Unnamed" : "Named");
+                         });
+
+TEST_P(TemporaryFileKinds, FullDiskKeepsAllThreeFiles) {
     TTmpfs tmpfs(256 * 1024);
-    if (!tmpfs.Error().empty()) GTEST_SKIP() << tmpfs.Error();
+    if (!tmpfs.Error().empty()) QUORVEL_SKIP_ROOT_ONLY() << tmpfs.Error();
     Open(tmpfs.Path(), 200);
     // Fill the disk, then give back one page, so that the next save gets part of its text
     // written before the disk is full.
@@ -280,43 +333,98 @@ TEST_F(FileFaultTest, FullDiskKeepsAllThreeFiles) {
     ExpectEverythingStoredAfterwards(1000);
 }
 
-// Whatever another user plants where temporary files used to be named ("<file>.tmp<pid>"): a
-// link to a file of root's, a file of their own, a folder. The save goes on, and none of them
-// is followed, written, given the new text or handed the script.
-TEST_F(FileFaultTest, PlantsAtTemporaryNamesAreNeverUsed) {
+// Whatever another user plants at the names the writer picks for its temporary files: a link to
+// a file of root's, a file of their own, a folder. The names are taken from a script here (they
+// cannot be guessed otherwise): the first three are the plants. The save goes on under the next
+// name, and none of them is followed, written, given the new text or handed the script.
+TEST_P(TemporaryFileKinds, PlantsAtTemporaryNamesAreNeverUsed) {
     TTempDir temp;
     TTempDir elsewhere;
     Open(temp.Path(), 20);
-    const std::string pid = std::to_string(getpid());
+    int picked = 0;
+    TemporaryFiles.NameFor = [&picked](const std::string& name) {
+        return name + ".tmp-" + std::to_string(picked++);
+    };
     const std::string victim = elsewhere.File("victim");
     elsewhere.Write("victim", "root only");
     ASSERT_EQ(chmod(victim.c_str(), 0600), 0);
-    fs::create_symlink(victim, dir + "/ArpList.ini.tmp" + pid);
-    const std::string planted = dir + "/BindArp.bat.tmp" + pid;
+    const std::string planted = dir + "/ArpList.ini.tmp-1";
     { std::ofstream(planted) << ""; }
     ASSERT_EQ(chmod(planted.c_str(), 0666), 0);
-    ASSERT_TRUE(fs::create_directory(dir + "/BindDhcp.bat.tmp" + pid));
     struct stat plantedSt {};
     ASSERT_EQ(stat(planted.c_str(), &plantedSt), 0);
+    fs::create_symlink(victim, dir + "/ArpList.ini.tmp-0");
+    ASSERT_TRUE(fs::create_directory(dir + "/ArpList.ini.tmp-2"));
 
     FindMore(20, 5);
-    EXPECT_TRUE(table.SaveAll());
+    EXPECT_TRUE(table.SaveArpList());
+    EXPECT_EQ(picked, 4) << "the writer took the name after the three plants";
     EXPECT_EQ(elsewhere.Read("victim"), "root only");
     struct stat st {};
     ASSERT_EQ(stat(victim.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0600u);
     EXPECT_EQ(ReadFile(planted), "");
-    ASSERT_EQ(stat((dir + "/BindArp.bat").c_str(), &st), 0);
+    ASSERT_EQ(stat((dir + "/ArpList.ini").c_str(), &st), 0);
     EXPECT_NE(st.st_ino, plantedSt.st_ino);
-    EXPECT_TRUE(fs::is_symlink(dir + "/ArpList.ini.tmp" + pid));
-    EXPECT_EQ(Names(dir).size(), 6u);
+    EXPECT_TRUE(fs::is_symlink(dir + "/ArpList.ini.tmp-0"));
+    EXPECT_TRUE(fs::is_directory(dir + "/ArpList.ini.tmp-2"));
+    EXPECT_FALSE(fs::exists(dir + "/ArpList.ini.tmp-3"));
+    for (const char* name : {"/ArpList.ini.tmp-0", "/ArpList.ini.tmp-1", "/ArpList.ini.tmp-2"}) {
+        fs::remove(dir + name);
+    }
+    TemporaryFiles.NameFor = nullptr;
     ExpectEverythingStoredAfterwards(25);
+}
+
+// A new file gets the mode a plain creation gives it (0666 less the umask), not the temporary
+// file's 0600.
+TEST_P(TemporaryFileKinds, NewFilesTakeTheModeOfAPlainCreation) {
+    rows.Append(Ip(1), Mac(1));
+    for (const mode_t mask : {mode_t{022}, mode_t{077}, mode_t{002}}) {
+        SCOPED_TRACE(mask);
+        TTempDir temp;
+        const mode_t oldMask = umask(mask);
+        table.SetDirectory(temp.Path());
+        table.SetLocalIPSource([] { return std::string("198.18.0.1"); });
+        const bool saved = static_cast<bool>(table.SaveAll());
+        umask(oldMask);
+        ASSERT_TRUE(saved);
+        for (const char* name : {"ArpList.ini", "BindArp.bat", "BindDhcp.bat"}) {
+            EXPECT_EQ(Stat(temp.File(name)).st_mode & 07777, 0666 & ~mask) << name;
+        }
+    }
+}
+
+// Rewritten where it stands (a folder this user may not write), a list that gets shorter loses
+// the old tail: the file holds the new text and nothing after it.
+TEST_F(FileFaultTest, InPlaceRewriteThatShortensCutsTheOldTail) {
+    TTempDir temp;
+    Open(temp.Path(), 40);
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown((dir + "/ArpList.ini").c_str(), 65534, 65534), 0);
+        ASSERT_EQ(chown(dir.c_str(), 65534, 65534), 0);
+    }
+    ASSERT_EQ(chmod(dir.c_str(), 0555), 0);
+    TMemoryRows fewer;
+    fewer.Append(Ip(7), Mac(7, 1));
+    fewer.Append(Ip(9), Mac(9, 1));
+    const auto save = [&] {
+        TAddressTable shorter(fewer);
+        shorter.SetDirectory(dir);
+        return shorter.SaveArpList() ? 0 : 1;
+    };
+    const ino_t inode = Stat(dir + "/ArpList.ini").st_ino;
+    EXPECT_EQ(geteuid() == 0 ? AsNobody(save) : save(), 0);
+    ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
+    EXPECT_EQ(Stat(dir + "/ArpList.ini").st_ino, inode) << "rewritten where it stands";
+    EXPECT_EQ(ReadFile(dir + "/ArpList.ini"), JoinLines(BuildArpList(fewer, true)));
 }
 
 // A list another user owns and only they may write, in a folder anybody may write: the save must
 // not replace it behind its owner's back. Runs as nobody in a child process; needs root.
 TEST(ReadOnlyForThisUser, ListOfAnotherUserStays) {
-    if (geteuid() != 0) GTEST_SKIP() << "needs root to own a file another user then meets";
+    if (geteuid() != 0)
+        QUORVEL_SKIP_ROOT_ONLY() << "needs root to own a file another user then meets";
     TTempDir dir;
     const std::string before = "198.18.0.5|02:00:00:00:00:05\r\n";
     dir.Write("ArpList.ini", before);
@@ -347,7 +455,7 @@ TEST(ReadOnlyForThisUser, ListOfAnotherUserStays) {
 // Root saves a user's list: the user keeps it (owner, group, permissions; set-ID and sticky bits
 // are never carried over) and saves it again afterwards.
 TEST(Ownership, RootSavingAUsersListLeavesItTheirs) {
-    if (geteuid() != 0) GTEST_SKIP() << "needs root to save a file another user owns";
+    if (geteuid() != 0) QUORVEL_SKIP_ROOT_ONLY() << "needs root to save a file another user owns";
     TTempDir dir;
     dir.Write("ArpList.ini", "198.18.0.5|02:00:00:00:00:05\r\n");
     const std::string list = dir.File("ArpList.ini");
@@ -373,7 +481,7 @@ TEST(Ownership, RootSavingAUsersListLeavesItTheirs) {
 // And a list another user owns but lets the user's group write: the user may save it, and it
 // stays the owner's (rewritten in place too, since a new file could not be given that owner).
 TEST(Ownership, ListWritableWithoutANewFile) {
-    if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+    if (geteuid() != 0) QUORVEL_SKIP_ROOT_ONLY() << "needs root to act as another user";
     struct Case {
         const char* name;
         uid_t owner;
@@ -406,9 +514,10 @@ TEST(Ownership, ListWritableWithoutANewFile) {
 // Rewritten in place on a full disk: the room for the new text is taken before a byte of the old
 // one is overwritten, so the list stays whole.
 TEST(Ownership, InPlaceRewriteOnAFullDiskKeepsTheList) {
-    if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a tmpfs and act as another user";
+    if (geteuid() != 0)
+        QUORVEL_SKIP_ROOT_ONLY() << "needs root to mount a tmpfs and act as another user";
     TTmpfs tmpfs(256 * 1024);
-    if (!tmpfs.Error().empty()) GTEST_SKIP() << tmpfs.Error();
+    if (!tmpfs.Error().empty()) QUORVEL_SKIP_ROOT_ONLY() << tmpfs.Error();
     const std::string list = tmpfs.Path() + "/ArpList.ini";
     std::string before;
     for (int i = 0; i < 100; ++i) before += Ip(i) + "|" + Mac(i) + "\r\n";
@@ -443,13 +552,14 @@ TEST(LinkedList, TheLinksTargetIsReplaced) {
         uid_t folderOwner;
         bool written;
     };
-    std::vector<Case> cases = {{"own link and folder", geteuid(), geteuid(), true}};
-    if (geteuid() == 0) {
-        cases.push_back({"link of another user", 65534, 0, false});
-        cases.push_back({"into another user's folder", 0, 65534, false});
-    }
+    const std::vector<Case> cases = {{"own link and folder", geteuid(), geteuid(), true},
+                                     {"link of another user", 65534, 0, false},
+                                     {"into another user's folder", 0, 65534, false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        if (c.linkOwner != geteuid() || c.folderOwner != geteuid()) {
+            if (geteuid() != 0) QUORVEL_SKIP_ROOT_ONLY() << "needs root to give away: " << c.name;
+        }
         TTempDir dir;
         ASSERT_TRUE(fs::create_directory(dir.File("kept")));
         const std::string before = "198.18.0.5|02:00:00:00:00:05\r\n";
@@ -481,7 +591,7 @@ TEST(LinkedList, TheLinksTargetIsReplaced) {
 // In a folder all may write (sticky, as /tmp), a link planted by a stranger would aim the user's
 // save at the user's own files: it is refused, as the kernel refuses to open through it.
 TEST(LinkedList, StrangersLinkInASharedFolderIsRefused) {
-    if (geteuid() != 0) GTEST_SKIP() << "needs root to act as two other users";
+    if (geteuid() != 0) QUORVEL_SKIP_ROOT_ONLY() << "needs root to act as two other users";
     TTempDir shared;
     TTempDir own;
     own.Write("notes.txt", "the user's own file\n");
@@ -665,8 +775,9 @@ TEST(UnreadableList, FileWithoutReadPermission) {
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), {}), 2);
 }
 
-// A child saves four different tables over and over and is killed at random moments: the list
-// on disk is always one whole table, never a mix, a truncated text or an empty file.
+// A child saves four different tables over and over, reporting each completed save through a
+// pipe, and is killed at a random moment of a save after one to four reports: the list on disk
+// is always one whole table, never a mix, a truncated text or an empty file.
 TEST(KilledWhileSaving, TheListIsAlwaysOneWholeTable) {
     TTempDir dir;
     const int kSizes[] = {3000, 1000, 4000, 2000};
@@ -682,22 +793,38 @@ TEST(KilledWhileSaving, TheListIsAlwaysOneWholeTable) {
         table.SetDirectory(dir.Path());
         return table.SaveArpList();
     };
-    auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(save(0));
-    const auto saveTime = std::chrono::steady_clock::now() - start;
 
     std::mt19937 rng(20261208);
     std::set<std::string> seen;
     int leftovers = 0;
     for (int round = 0; round < 100; ++round) {
+        int reports[2];
+        ASSERT_EQ(pipe(reports), 0);
         pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
-            for (int g = 1;; g = (g + 1) % 4) save(g);
+            close(reports[0]);
+            for (int g = 1;; g = (g + 1) % 4) {
+                if (save(g) && write(reports[1], "s", 1) != 1) _exit(1);
+            }
         }
-        std::uniform_int_distribution<long long> pause(0, 4 * saveTime.count());
+        close(reports[1]);
+        // The time between the last two reports is that of one save at this moment.
+        const int wanted = std::uniform_int_distribution<int>(2, 5)(rng);
+        auto last = std::chrono::steady_clock::now();
+        std::chrono::steady_clock::duration oneSave{};
+        char report = 0;
+        for (int i = 0; i < wanted; ++i) {
+            ASSERT_EQ(read(reports[0], &report, 1), 1) << "the child stopped saving";
+            const auto now = std::chrono::steady_clock::now();
+            oneSave = now - last;
+            last = now;
+        }
+        std::uniform_int_distribution<long long> pause(0, oneSave.count());
         std::this_thread::sleep_for(std::chrono::steady_clock::duration(pause(rng)));
         kill(child, SIGKILL);
+        close(reports[0]);
         int status = 0;
         ASSERT_EQ(waitpid(child, &status, 0), child);
         ASSERT_TRUE(WIFSIGNALED(status));
@@ -716,7 +843,8 @@ TEST(KilledWhileSaving, TheListIsAlwaysOneWholeTable) {
         }
         leftovers += leftover;
     }
-    EXPECT_GE(seen.size(), 2u) << "the kills never landed between two saves";
+    // After two or more reports tables 1 and 2 have each been stored whole at least once.
+    EXPECT_GE(seen.size(), 2u);
     EXPECT_LE(leftovers, 10) << "temporary files left by killed saves, in 100 rounds";
 }
 

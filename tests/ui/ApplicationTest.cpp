@@ -13,6 +13,14 @@
 #include <string>
 #include <vector>
 
+#ifdef __linux__
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "../support/RootOnly.h"
+#endif
 #include "Application.h"
 #include "CommandLine.h"
 #include "Start.h"
@@ -97,10 +105,14 @@ TEST_F(ApplicationTest, ErrorsWithoutATextGetAGenericOne) {
 }
 
 TEST_F(ApplicationTest, GuardedHandlerReportsInsteadOfThrowing) {
-    bool after = false;
-    Guarded([] { throw std::runtime_error("disk full"); });
-    after = true;
-    EXPECT_TRUE(after);
+    static_assert(noexcept(Guarded([] {})), "an error never leaves Guarded");
+    int ran = 0;
+    Guarded([&ran] {
+        ++ran;
+        throw std::runtime_error("disk full");
+    });
+    Guarded([&ran] { ++ran; });  // a handler that ends well reports nothing
+    EXPECT_EQ(ran, 2);
     EXPECT_EQ(Errors, QStringList{"disk full"});
 }
 
@@ -282,3 +294,44 @@ TEST(SecureStart, OnlyTheDisplayLocaleAndHomeAreKept) {
           "XDG_CURRENT_DESKTOP", "DISPLAYX"})
         EXPECT_FALSE(KeptInSecureMode(dropped)) << dropped;
 }
+
+#ifdef __linux__
+// A start whose rights cannot be given up goes no further than saying why: through sudo, but
+// without the capabilities to change its ids, the start refuses, so that main ends with 1
+// before any window exists.
+TEST(SecureStart, AStartThatCannotGiveUpItsRightsDoesNotGoOn) {
+    if (geteuid() != 0) QUORVEL_SKIP_ROOT_ONLY() << "needs root to start through sudo";
+    int err[2];
+    ASSERT_EQ(pipe(err), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        dup2(err[1], STDERR_FILENO);
+        setenv("SUDO_UID", "65534", 1);
+        setenv("SUDO_GID", "65534", 1);
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct data[2]{};
+        if (syscall(SYS_capget, &header, data) != 0) _exit(10);
+        for (int cap : {CAP_SETGID, CAP_SETUID}) {
+            data[0].effective &= ~(1u << cap);
+            data[0].permitted &= ~(1u << cap);
+        }
+        if (syscall(SYS_capset, &header, data) != 0) _exit(10);
+        char name[] = "quorvel";
+        char* argv[] = {name, nullptr};
+        int argc = 1;
+        _exit(StartUnprivileged(argc, argv) ? 0 : 1);
+    }
+    close(err[1]);
+    std::string said;
+    char buffer[256];
+    for (ssize_t n; (n = read(err[0], buffer, sizeof buffer)) > 0;) said.append(buffer, n);
+    close(err[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1) << "10: the test could not take the capabilities";
+    EXPECT_NE(said.find("无法放弃启动时的特权"), std::string::npos) << said;
+    EXPECT_NE(said.find("程序不运行"), std::string::npos) << said;
+}
+#endif

@@ -462,8 +462,17 @@ TEST(IPEditTest, OnChangeCountsForWrites) {
         SCOPED_TRACE(c.Name);
         TIPEdit edit;
         QSignalSpy changes(&edit, &TIPEdit::OnChange);
+        // What an owner reads at the last notification is what the write left.
+        QString seen = edit.Text();
+        int seenMask = edit.Mask();
+        QObject::connect(&edit, &TIPEdit::OnChange, [&] {
+            seen = edit.Text();
+            seenMask = edit.Mask();
+        });
         c.Write(edit);
         EXPECT_EQ(changes.count(), c.Changes);
+        EXPECT_EQ(seen, edit.Text());
+        EXPECT_EQ(seenMask, edit.Mask());
     }
 }
 
@@ -482,7 +491,7 @@ TEST(IPEditTest, AddressEqualsTextWithThePrefixShown) {
     edit.SetDisplayMask(true);
     edit.SetText("172.16.0.9");
     edit.SetMask(12);
-    EXPECT_EQ(edit.Address(), edit.Text());
+    EXPECT_EQ(edit.Address(), QString("172.16.0.9"));  // never the prefix
     EXPECT_EQ(edit.property("Address").toString(), "172.16.0.9");
     EXPECT_EQ(edit.property("Mask").toInt(), 12);
 }

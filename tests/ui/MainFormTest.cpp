@@ -14,10 +14,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWindow>
+#include <cerrno>
+#include <stdexcept>
 
 #include "About.h"
+#include "Application.h"
 #include "IPMACEdit.h"
 #include "Look.h"
+#include "ScanReport.h"
 #include "ScriptedLan.h"
 #include "WindowTests.h"
 #include "main.h"
@@ -619,6 +623,67 @@ class TMainFormTest : public QObject {
         QCOMPARE(caught.Titles, QStringList(boxes.size(), "提示"));
         if (!boxes.isEmpty()) QCOMPARE(caught.Formats.at(0), Qt::PlainText);
         QCOMPARE(form_->Rows().Row(0).MAC, "00:1A:2B:3C:4D:01");
+    }
+
+    // The warning's text for each reason a file stays unwritten.
+    void saveReportTextForEachFault_data() {
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<QString>("reason");
+        const std::pair<TFileFault, const char*> rows[] = {
+            {TFileFault::ReadOnly, "文件是只读的。"},
+            {TFileFault::NoAccess, "没有写入权限（文件或所在文件夹不允许）。"},
+            {TFileFault::ReadOnlyDisk, "所在磁盘是只读的。"},
+            {TFileFault::DiskFull, "磁盘空间不足。"},
+            {TFileFault::InUse, "文件正被其他程序占用。"},
+            {TFileFault::NotAFile, "该名称处不是普通文件。"},
+            {TFileFault::LinkRefused,
+             "它是指向别处的链接，而链接或其目标文件夹属于其他用户；以管理员身份运行时不经此链接"
+             "写入。"},
+            {TFileFault::Failed, "写入出错："},  // followed by the system's text
+            {TFileFault::ListWithheld,
+             "启动时无法读取该文件，为保护其中的地址，本次运行不会改写它。"},
+            {TFileFault::UnreadableRow, ""},  // scripts only; its text is checked above
+        };
+        for (const auto& [fault, reason] : rows) {
+            QTest::newRow(QByteArray::number(static_cast<int>(fault)).constData())
+                << static_cast<int>(fault) << QString::fromUtf8(reason);
+        }
+    }
+    void saveReportTextForEachFault() {
+        QFETCH(int, fault);
+        QFETCH(QString, reason);
+        TSaveReport report;
+        report.List.Fault = static_cast<TFileFault>(fault);
+        report.List.Error = ENOSPC;
+        if (report.List.Fault == TFileFault::UnreadableRow) report.List.Row = 2;
+        QString expected = QString::fromUtf8("以下文件未能写入：\n“ArpList.ini”：") + reason;
+        if (report.List.Fault == TFileFault::Failed) {
+            expected += QString::fromLocal8Bit(SystemErrorText(ENOSPC)) + QString::fromUtf8("。");
+        }
+        if (report.List.Fault == TFileFault::UnreadableRow) {
+            expected +=
+                QString::fromUtf8("第 3 行的 IP 地址或 MAC 地址无法写入脚本，原有文件保持不变。");
+        }
+        QCOMPARE(QString::fromStdString(UnsavedText(report)), expected);
+    }
+
+    // A probe that cannot be made: the error is shown and the window is idle again.
+    void probeFactoryThatThrowsLeavesTheWindowIdle() {
+        QStringList errors;
+        TApplication::SetErrorBox([&errors](const QString& text) { errors << text; });
+        TFormServices services;
+        services.LocalIP = [] { return std::string("192.168.1.20"); };
+        services.CreateProbe = []() -> std::unique_ptr<TArpProbe> {
+            throw std::runtime_error("no probe here");
+        };
+        form_ = std::make_unique<TQuorvelForm>(services);
+        form_->show();
+        SetRange("192.168.1.1", "192.168.1.3");
+        QTest::mouseClick(Ui().BtStart, Qt::LeftButton);
+        TApplication::SetErrorBox({});
+        QCOMPARE(errors, QStringList{"no probe here"});
+        VerifyIdle();
+        QCOMPARE(form_->Rows().Count(), 0);
     }
 
     void hugeRangeScaledProgress_data() {

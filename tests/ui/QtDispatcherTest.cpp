@@ -4,12 +4,42 @@
 #include <QTest>
 #include <QThread>
 #include <atomic>
+#include <chrono>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
+#include <string>
 #include <thread>
 
 #include "Application.h"
 #include "QtDispatcher.h"
 #include "WindowTests.h"
+
+#ifdef __linux__
+#include <unistd.h>
+#endif
+
+namespace {
+
+#ifdef __linux__
+long CurrentThreadId() { return static_cast<long>(gettid()); }
+// The worker's only blocking step is the wait in Synchronize: while it sleeps, it waits there.
+bool WaitsInTheHandOff(long tid) {
+    std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const std::size_t close = text.rfind(')');
+    return close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'S';
+}
+#else
+long CurrentThreadId() { return 1; }
+// Without a view of thread states the worker is given time to reach the wait.
+bool WaitsInTheHandOff(long) {
+    QTest::qSleep(50);
+    return true;
+}
+#endif
+
+}  // namespace
 
 class TQtDispatcherTest : public QObject {
     Q_OBJECT
@@ -54,17 +84,28 @@ class TQtDispatcherTest : public QObject {
         if (closeFirst) dispatcher->Close();
         std::atomic<bool> ran{false};
         std::atomic<bool> returned{false};
+        std::atomic<long> tid{0};
         std::thread worker([&] {
+            tid = CurrentThreadId();
             dispatcher->Synchronize([&] { ran = true; });
             returned = true;
         });
-        // The main thread serves nothing here: only Close can let the worker go.
+        // The main thread serves nothing here (no event is processed): only Close can let the
+        // worker go.
+        bool waited = true;
+        bool returnedEarly = false;
         if (!closeFirst) {
-            QTest::qSleep(50);
-            QVERIFY(!returned.load());
+            waited = false;
+            for (int i = 0; i < 10000 && !waited; ++i) {
+                waited = tid.load() != 0 && WaitsInTheHandOff(tid.load());
+                if (!waited) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            returnedEarly = returned.load();
             dispatcher->Close();
         }
         worker.join();
+        QVERIFY2(waited, "the worker never waited in the hand-off");
+        QVERIFY(!returnedEarly);
         QCoreApplication::processEvents();
         QVERIFY(!ran.load());
         QVERIFY(dispatcher->Closed());

@@ -1,8 +1,14 @@
 // What each way of starting gives up. The start-up itself is run for real, in each mode, by the
 // end-to-end test tests/e2e/privilege.sh.
 #include <gtest/gtest.h>
+#include <linux/filter.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <string>
 
 #include "Privilege.h"
+#include "RawSocket.h"
 
 namespace {
 
@@ -58,6 +64,28 @@ TEST(PlanDrop, EachWayOfStarting) {
         EXPECT_EQ(plan.Uid, c.Plan.Uid);
         EXPECT_EQ(plan.Gid, c.Plan.Gid);
     }
+}
+
+// The held socket's filter is locked: code run later in the process can neither take it off
+// nor put another in its place, so the socket never sees more than ARP replies.
+TEST(HeldRawSocket, FilterCannotBeDetachedOrReplaced) {
+    std::string why;
+    if (!HoldRawArpSocket(&why)) {
+        ASSERT_EQ(why, "") << "the socket was opened but its filter not locked";
+        GTEST_SKIP() << "this process may not open a packet socket (needs CAP_NET_RAW)";
+    }
+    TFd sock = BorrowRawArpSocket();
+    ASSERT_TRUE(sock.Valid());
+    const int none = 0;
+    errno = 0;
+    EXPECT_NE(setsockopt(sock.Get(), SOL_SOCKET, SO_DETACH_FILTER, &none, sizeof none), 0);
+    EXPECT_EQ(errno, EPERM);
+    sock_filter acceptAll[] = {BPF_STMT(BPF_RET | BPF_K, 0xFFFF)};
+    const sock_fprog program{1, acceptAll};
+    errno = 0;
+    EXPECT_NE(setsockopt(sock.Get(), SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program), 0);
+    EXPECT_EQ(errno, EPERM);
+    ReleaseRawArpSocket();
 }
 
 }  // namespace

@@ -4,6 +4,9 @@
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <cstring>
+#include <string>
+#include <utility>
 
 #include "ArpProbeLinux.h"
 
@@ -22,11 +25,31 @@ void Drain(int fd) {
     }
 }
 
+// A locked filter cannot be detached or replaced (EPERM) for the socket's whole life: the
+// socket stays an ARP-replies-only socket whatever runs in this process later.
+std::string LockFilter(int fd) {
+    socklen_t blocks = 0;  // asked with no room, the kernel tells the filter's length
+    if (getsockopt(fd, SOL_SOCKET, SO_GET_FILTER, nullptr, &blocks) != 0)
+        return std::string("SO_GET_FILTER: ") + std::strerror(errno);
+    if (blocks == 0) return "no filter attached";
+    const int on = 1;
+    if (setsockopt(fd, SOL_SOCKET, SO_LOCK_FILTER, &on, sizeof on) != 0)
+        return std::string("SO_LOCK_FILTER: ") + std::strerror(errno);
+    return {};
+}
+
 }  // namespace
 
-bool HoldRawArpSocket() {
-    if (!Held().Valid()) Held() = OpenRawArpSocket();
-    return Held().Valid();
+bool HoldRawArpSocket(std::string* why) {
+    if (Held().Valid()) return true;
+    TFd sock = OpenRawArpSocket();
+    if (!sock.Valid()) return false;
+    if (std::string error = LockFilter(sock.Get()); !error.empty()) {
+        if (why != nullptr) *why = std::move(error);
+        return false;
+    }
+    Held() = std::move(sock);
+    return true;
 }
 
 void ReleaseRawArpSocket() { Held() = TFd(); }

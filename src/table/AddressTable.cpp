@@ -80,13 +80,7 @@ TSaveReport TAddressTable::DeleteSelected() {
 TLoadStatus TAddressTable::LoadArpList() {
     TReadStatus status = TReadStatus::Failed;
     try {
-        status = ReadTextLines(
-            PathOf("ArpList.ini"),
-            [this](std::size_t lines) {
-                const std::size_t room = static_cast<std::size_t>(INT_MAX - rows_.Count());
-                rows_.Reserve(rows_.Count() + static_cast<int>(std::min(lines, room)));
-            },
-            [this](std::string_view line) { ParseArpLine(line, rows_, ShowTrayIcon); });
+        status = ReadArpList(PathOf("ArpList.ini"), rows_, ShowTrayIcon);
     } catch (const std::bad_alloc&) {
         status = TReadStatus::Failed;
     }

@@ -1,5 +1,8 @@
 #include "ArpListFile.h"
 
+#include <algorithm>
+#include <climits>
+
 #ifdef _WIN32
 #include <windows.h>
 #endif
@@ -39,31 +42,44 @@ std::string RowLine(const std::string& ip, const std::string& mac) {
 
 }  // namespace
 
-std::vector<std::string> SplitPieces(std::string_view text, char sep) {
-    std::vector<std::string> pieces;
-    std::string piece;
+namespace {
+
+// Hands on each piece of text split at sep, as SplitPieces describes; the pieces lie side by
+// side in text, with only the separators between them left out.
+template <typename F>
+void ForEachPiece(std::string_view text, char sep, F onPiece) {
+    std::size_t start = 0;
     std::size_t i = 0;
     while (i < text.size()) {
-        char c = text[i];
+        const char c = text[i];
         if (IsLeadByte(static_cast<unsigned char>(c)) && i + 1 < text.size()) {
-            piece.append(text.substr(i, 2));
             i += 2;
         } else if (c == '\'' || c == '"') {
-            std::size_t close = text.find(c, i + 1);
-            std::size_t end = close == std::string_view::npos ? text.size() : close + 1;
-            piece.append(text.substr(i, end - i));
-            i = end;
+            const std::size_t close = text.find(c, i + 1);
+            i = close == std::string_view::npos ? text.size() : close + 1;
         } else if (c == sep) {
-            if (!piece.empty()) pieces.push_back(std::move(piece));
-            piece.clear();
-            ++i;
+            if (i > start) onPiece(text.substr(start, i - start));
+            start = ++i;
         } else {
-            piece += c;
             ++i;
         }
     }
-    if (!piece.empty()) pieces.push_back(std::move(piece));
+    if (text.size() > start) onPiece(text.substr(start));
+}
+
+}  // namespace
+
+std::vector<std::string> SplitPieces(std::string_view text, char sep) {
+    std::vector<std::string> pieces;
+    ForEachPiece(text, sep, [&pieces](std::string_view piece) { pieces.emplace_back(piece); });
     return pieces;
+}
+
+bool IsRowLine(std::string_view line) {
+    if (line.starts_with(';')) return false;
+    int pieces = 0;
+    ForEachPiece(line, '|', [&pieces](std::string_view) { ++pieces; });
+    return pieces == 2;
 }
 
 std::string TrimText(std::string_view text) {
@@ -141,6 +157,23 @@ void ParseArpLine(std::string_view line, TRows& rows, bool& showTrayIcon) {
 
 void ParseArpList(const std::vector<std::string>& lines, TRows& rows, bool& showTrayIcon) {
     for (const std::string& line : lines) ParseArpLine(line, rows, showTrayIcon);
+}
+
+TReadStatus ReadArpList(const std::string& path, TRows& rows, bool& showTrayIcon) {
+    std::size_t count = 0;
+    bool reserved = false;
+    return ReadTextLines(
+        path,
+        [&count](std::string_view line) { return !IsRowLine(line) || ++count <= kMaxListRows; },
+        [&](std::string_view line) {
+            // The count is whole once the lines come.
+            if (!reserved) {
+                const auto room = static_cast<std::size_t>(INT_MAX - rows.Count());
+                rows.Reserve(rows.Count() + static_cast<int>(std::min(count, room)));
+                reserved = true;
+            }
+            ParseArpLine(line, rows, showTrayIcon);
+        });
 }
 
 std::vector<std::string> BuildArpList(const TRows& rows, bool showTrayIcon) {

@@ -61,8 +61,7 @@ std::vector<std::string> SplitLines(std::string_view text) {
     return lines;
 }
 
-TReadStatus CutLines(const std::function<std::int64_t(char*, std::size_t)>& read,
-                     const TLineVisitor& onLine) {
+TReadStatus CutLines(const TFileReader& read, const TLineVisitor& onLine) {
     std::string buffer(std::size_t{1} << 16, '\0');
     TLineCutter cutter;
     std::uint64_t total = 0;
@@ -76,6 +75,20 @@ TReadStatus CutLines(const std::function<std::int64_t(char*, std::size_t)>& read
     }
     cutter.Finish(onLine);
     return cutter.TextAfterNul() ? TReadStatus::HiddenText : TReadStatus::Ok;
+}
+
+TReadStatus CutLinesTwice(const TFileReader& read, const std::function<bool()>& rewind,
+                          const TLineCheck& countLine, const TLineVisitor& onLine) {
+    bool refused = false;
+    // Once a line is refused the rest of the file is not read.
+    const TFileReader readUntilRefused = [&](char* buffer, std::size_t size) -> std::int64_t {
+        return refused ? 0 : read(buffer, size);
+    };
+    const TReadStatus counted = CutLines(readUntilRefused, [&](std::string_view line) {
+        if (!refused && !countLine(line)) refused = true;
+    });
+    if (counted == TReadStatus::Failed || refused || !rewind()) return TReadStatus::Failed;
+    return CutLines(read, onLine) == TReadStatus::Failed ? TReadStatus::Failed : counted;
 }
 
 std::string JoinLines(const std::vector<std::string>& lines) {

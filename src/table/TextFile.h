@@ -61,24 +61,36 @@ std::vector<std::string> SplitLines(std::string_view text);
 // Every line, the last one included, followed by CR LF.
 std::string JoinLines(const std::vector<std::string>& lines);
 
-// Cuts what read gives (bytes read, 0 at the end, negative on error) into lines, through a
-// buffer of its own: Failed on a read error or more than kMaxTextFileSize bytes, HiddenText when
-// anything but padding followed a NUL.
-TReadStatus CutLines(const std::function<std::int64_t(char*, std::size_t)>& read,
-                     const TLineVisitor& onLine);
+// A first pass over a file's lines, before anything is handed on: false for a line refuses
+// the whole file.
+using TLineCheck = std::function<bool(std::string_view line)>;
+// Reads from an opened file: bytes read, 0 at the end, negative on error.
+using TFileReader = std::function<std::int64_t(char*, std::size_t)>;
 
-// Reads a regular file of at most kMaxTextFileSize bytes in one open. Nothing is handed on
-// until the whole file has been read without error; then onCount gets the number of lines and
-// onLine each line before any NUL, in order (HiddenText when text followed the NUL). Failed for
-// anything else (a folder, a pipe, a device, a read error).
-TReadStatus ReadTextLines(const std::string& path, const std::function<void(std::size_t)>& onCount,
+// Cuts what read gives into lines, through a buffer of its own: Failed on a read error or more
+// than kMaxTextFileSize bytes, HiddenText when anything but padding followed a NUL.
+TReadStatus CutLines(const TFileReader& read, const TLineVisitor& onLine);
+// The two passes of ReadTextLines over an opened file; rewind goes back to its start.
+TReadStatus CutLinesTwice(const TFileReader& read, const std::function<bool()>& rewind,
+                          const TLineCheck& countLine, const TLineVisitor& onLine);
+
+// Reads a regular file of at most kMaxTextFileSize bytes in one open, in two passes. The first
+// hands every line to countLine, which may refuse the file; only when the whole file has been
+// read without error and not refused does onLine get each line before any NUL, in order
+// (HiddenText when text followed the NUL). Failed for a refused file and for anything else (a
+// folder, a pipe, a device, a read error, a link another user could have aimed anywhere; see
+// WriteTextLines).
+TReadStatus ReadTextLines(const std::string& path, const TLineCheck& countLine,
                           const TLineVisitor& onLine);
 
 // Replaces path with the lines: the new text goes to a temporary file of its own in the same
 // folder, which takes the old file's owner and permissions and is renamed over it once
 // complete, so that the previous file stays whole until then. Where the folder takes no new
 // file (or the owner cannot be kept) an existing file this user may write is rewritten in
-// place. A link is followed and its target replaced. A read-only file is left alone.
+// place. A link is followed and its target replaced, unless another user could have aimed it
+// anywhere: running as root, a link or a folder it leads into that belongs to someone else;
+// for anyone, a stranger's link in a shared sticky folder (LinkRefused). A read-only file is
+// left alone.
 TFileResult WriteTextLines(const std::string& path, const std::vector<std::string>& lines);
 
 // Seams of the POSIX writer for tests: whether unnamed temporary files (O_TMPFILE) are offered,

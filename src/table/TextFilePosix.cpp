@@ -185,6 +185,17 @@ TFileResult FindTarget(TFd dir, std::string name, TTarget& target) {
     return Fault(TFileFault::Failed, ELOOP);
 }
 
+// Opens the folder of path and follows the links at its name there, as FindTarget does.
+TFileResult LocateTarget(const std::string& path, TTarget& target) {
+    std::string folder;
+    std::string name;
+    std::tie(folder, name) = SplitPath(path);
+    if (name.empty()) return Fault(TFileFault::NotAFile);
+    TFd dir(RetryOnEintr([&] { return open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
+    if (!dir.Valid()) return FromErrno(errno);
+    return FindTarget(std::move(dir), std::move(name), target);
+}
+
 // The user's own permission decides; root may write anything, so for root the owner's write
 // bit stands for the read-only attribute.
 TFileResult CheckWritable(const TTarget& target) {
@@ -333,12 +344,21 @@ TFileResult Replace(const TTarget& target, const std::string& text) {
 
 }  // namespace
 
-TReadStatus ReadTextLines(const std::string& path, const std::function<void(std::size_t)>& onCount,
+TReadStatus ReadTextLines(const std::string& path, const TLineCheck& countLine,
                           const TLineVisitor& onLine) {
-    // One open and fstat on what was opened: a name swapped for a pipe or a device meanwhile is
-    // never read (O_NONBLOCK keeps the open of a pipe from waiting for a writer).
-    TFd fd(RetryOnEintr(
-        [&] { return open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK); }));
+    TTarget target;
+    if (TFileResult found = LocateTarget(path, target); !found) {
+        return found.Error == ENOENT ? TReadStatus::Missing : TReadStatus::Failed;
+    }
+    if (!target.Exists) return TReadStatus::Missing;
+    if (!S_ISREG(target.St.st_mode)) return TReadStatus::Failed;
+    // The name is opened where it was found, without following a link swapped in since, and
+    // fstat checks what was opened: a pipe or a device swapped in meanwhile is never read
+    // (O_NONBLOCK keeps the open of a pipe from waiting for a writer).
+    TFd fd(RetryOnEintr([&] {
+        return openat(target.Dir.Get(), target.Name.c_str(),
+                      O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
+    }));
     if (!fd.Valid()) return errno == ENOENT ? TReadStatus::Missing : TReadStatus::Failed;
     struct stat st {};
     if (fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) ||
@@ -348,26 +368,14 @@ TReadStatus ReadTextLines(const std::string& path, const std::function<void(std:
     const auto read = [&fd](char* buffer, std::size_t size) -> std::int64_t {
         return RetryOnEintr([&] { return ::read(fd.Get(), buffer, size); });
     };
-    std::size_t count = 0;
-    const TReadStatus counted = CutLines(read, [&count](std::string_view) { ++count; });
-    if (counted == TReadStatus::Failed) return TReadStatus::Failed;
-    if (lseek(fd.Get(), 0, SEEK_SET) != 0) return TReadStatus::Failed;
-    onCount(count);
-    return CutLines(read, onLine) == TReadStatus::Failed ? TReadStatus::Failed : counted;
+    const auto rewind = [&fd] { return lseek(fd.Get(), 0, SEEK_SET) == 0; };
+    return CutLinesTwice(read, rewind, countLine, onLine);
 }
 
 TFileResult WriteTextLines(const std::string& path, const std::vector<std::string>& lines) {
     const std::string text = JoinLines(lines);
-    std::string folder;
-    std::string name;
-    std::tie(folder, name) = SplitPath(path);
-    if (name.empty()) return Fault(TFileFault::NotAFile);
-    TFd dir(RetryOnEintr([&] { return open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
-    if (!dir.Valid()) return FromErrno(errno);
     TTarget target;
-    if (TFileResult found = FindTarget(std::move(dir), std::move(name), target); !found) {
-        return found;
-    }
+    if (TFileResult found = LocateTarget(path, target); !found) return found;
     if (target.Exists) {
         if (!S_ISREG(target.St.st_mode)) return Fault(TFileFault::NotAFile);
         if (TFileResult writable = CheckWritable(target); !writable) return writable;

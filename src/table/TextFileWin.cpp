@@ -88,7 +88,7 @@ TFileResult RewriteInPlace(const std::string& path, const std::string& text) {
 
 }  // namespace
 
-TReadStatus ReadTextLines(const std::string& path, const std::function<void(std::size_t)>& onCount,
+TReadStatus ReadTextLines(const std::string& path, const TLineCheck& countLine,
                           const TLineVisitor& onLine) {
     THandle h(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                           FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -107,13 +107,11 @@ TReadStatus ReadTextLines(const std::string& path, const std::function<void(std:
         if (!ReadFile(h.Get(), buffer, static_cast<DWORD>(bytes), &got, nullptr)) return -1;
         return got;
     };
-    std::size_t count = 0;
-    const TReadStatus counted = CutLines(read, [&count](std::string_view) { ++count; });
-    if (counted == TReadStatus::Failed) return TReadStatus::Failed;
-    LARGE_INTEGER start{};
-    if (!SetFilePointerEx(h.Get(), start, nullptr, FILE_BEGIN)) return TReadStatus::Failed;
-    onCount(count);
-    return CutLines(read, onLine) == TReadStatus::Failed ? TReadStatus::Failed : counted;
+    const auto rewind = [&h] {
+        LARGE_INTEGER start{};
+        return SetFilePointerEx(h.Get(), start, nullptr, FILE_BEGIN) != 0;
+    };
+    return CutLinesTwice(read, rewind, countLine, onLine);
 }
 
 TFileResult WriteTextLines(const std::string& path, const std::vector<std::string>& lines) {

@@ -8,7 +8,6 @@
 #include <vector>
 
 #ifndef _WIN32
-#include <sys/auxv.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -78,8 +77,9 @@ bool ReadFolder(const std::filesystem::path& folder, std::vector<std::filesystem
     return !ec;
 }
 
-// The toolkit loads plugins from the program's own folder too (FOLDER/KIND/PLUGIN), which no
-// variable or option turns off: that folder, its subfolders and what lies in them must be
+// The toolkit loads plugins from the program's own folder too (FOLDER/KIND/PLUGIN), and takes
+// its plugin folder from a qt.conf there, which no variable or option turns off: that folder,
+// every entry in it (files included, links followed), and what lies in its subfolders must be
 // root's alone.
 bool ProgramFolderIsRootsAlone() {
     std::error_code ec;
@@ -88,16 +88,15 @@ bool ProgramFolderIsRootsAlone() {
     struct stat top {};
     if (ec || folder.empty() || stat(folder.c_str(), &top) != 0 || !OnlyRootMayWrite(top))
         return false;
-    std::vector<std::filesystem::path> kinds;
-    if (!ReadFolder(folder, kinds)) return false;
-    for (const std::filesystem::path& kind : kinds) {
-        // Other programs beside it are no plugin folders, nor is a link back to the folder.
+    std::vector<std::filesystem::path> entries;
+    if (!ReadFolder(folder, entries)) return false;
+    for (const std::filesystem::path& entry : entries) {
         struct stat st {};
-        if (stat(kind.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) continue;
-        if (st.st_dev == top.st_dev && st.st_ino == top.st_ino) continue;
-        if (!OnlyRootMayWrite(st)) return false;
+        if (stat(entry.c_str(), &st) != 0 || !OnlyRootMayWrite(st)) return false;
+        // A link back to the folder holds nothing new.
+        if (!S_ISDIR(st.st_mode) || (st.st_dev == top.st_dev && st.st_ino == top.st_ino)) continue;
         std::vector<std::filesystem::path> plugins;
-        if (!ReadFolder(kind, plugins)) return false;
+        if (!ReadFolder(entry, plugins)) return false;
         for (const std::filesystem::path& plugin : plugins) {
             if (!OnlyRootMayWrite(plugin)) return false;
         }
@@ -144,13 +143,22 @@ int DropCodeLoadingArguments(int argc, char** argv) {
 bool StartUnprivileged(int& argc, char** argv) {
 #ifndef _WIN32
     // Opened before the rights go, and the only thing they were needed for.
-    HoldRawArpSocket();
-    const std::string error = DropPrivileges(PlanDrop(ReadStartRights()));
+    std::string unheld;
+    if (!HoldRawArpSocket(&unheld) && !unheld.empty()) {
+        std::fprintf(stderr,
+                     "Quorvel：原始套接字的过滤器无法锁定（%s），本次不使用原始套接字，"
+                     "改用较慢的内核邻居探测。\n",
+                     unheld.c_str());
+    }
+    const TDropPlan plan = PlanDrop(ReadStartRights());
+    const std::string error = DropPrivileges(plan);
     if (!error.empty()) {
         std::fprintf(stderr, "Quorvel：无法放弃启动时的特权（%s），程序不运行。\n", error.c_str());
         return false;
     }
-    if (getauxval(AT_SECURE) != 0) {
+    // Whoever gave this start its rights (a file capability, set-ID, a sudo rule, root) gave
+    // them to this program, not to code the environment or the command line names.
+    if (plan.Mode != TDropMode::None) {
         if (!ProgramFolderIsRootsAlone()) {
             ReleaseRawArpSocket();
             std::fprintf(stderr,

@@ -1,7 +1,8 @@
 // What the program does before any toolkit object exists: it opens the raw ARP socket while it
-// may, gives up every privilege it was started with, and in secure-execution mode (file
-// capabilities, set-ID) keeps nothing from the environment or command line that would make the
-// toolkit load code from elsewhere.
+// may, gives up every privilege it was started with, and whenever there was one to give up (file
+// capabilities, set-ID, sudo, root) keeps nothing from the environment or command line that
+// would make the toolkit load code from elsewhere, and holds the socket only if its own folder
+// is root's alone.
 #pragma once
 
 #include <string_view>
@@ -10,7 +11,7 @@
 // go on then.
 bool StartUnprivileged(int& argc, char** argv);
 
-// Secure-execution mode: the environment variables that are kept (the display, the locale, the
+// A privileged start: the environment variables that are kept (the display, the locale, the
 // user's home; no plugin path, style, theme or module of any kind).
 bool KeptInSecureMode(std::string_view variable);
 // Removes the toolkit's options that load code or looks from elsewhere (-plugin,

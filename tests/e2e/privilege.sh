@@ -3,24 +3,29 @@
 # (198.18.0.0/24, three hosts) on an Xvfb display: a copy carrying the file capability
 # cap_net_raw+ep started by nobody, root with SUDO_UID/SUDO_GID of nobody, and root itself.
 # Once the window is up, /proc/PID/status must show what that start gave up, and the program
-# must hold one packet socket; the proposed range is then scanned with Alt+S and every host must
-# be found at the raw probe's speed. A capable copy in a folder nobody may write must hold no
-# packet socket at all (the toolkit loads plugins from the program's folder). A plugin
-# that leaves a marker file when loaded is offered through QT_PLUGIN_PATH,
-# QT_QPA_GENERIC_PLUGINS and -plugin: the sudo start, which is no secure execution, loads it;
-# the capable copy must not. Each status goes to ARTIFACTS.
+# must hold one packet socket whose filter no code inside it could take off (HELD_FILTER tries);
+# the proposed range is then scanned with Alt+S and every host must be found at the raw probe's
+# speed. A capable copy in a folder nobody may write, or beside a qt.conf others may write, must
+# hold no packet socket at all (the toolkit loads plugins from the program's folder and takes
+# their folder from qt.conf). A plugin that leaves a marker file when loaded is offered through
+# QT_PLUGIN_PATH, QT_QPA_GENERIC_PLUGINS and -plugin: no start with a privilege to give up may
+# load it, while a plain start by nobody does (so the checks are not vacuous). Each status goes
+# to ARTIFACTS.
 #
-#   privilege.sh QUORVEL MARKER_PLUGIN WM_CLOSE LAN_SH ARTIFACTS
+#   privilege.sh QUORVEL MARKER_PLUGIN WM_CLOSE LAN_SH ARTIFACTS HELD_FILTER
 set -euo pipefail
-[ $# -eq 5 ] || { echo "usage: privilege.sh QUORVEL MARKER_PLUGIN WM_CLOSE LAN_SH ARTIFACTS"; exit 2; }
+[ $# -eq 6 ] || {
+    echo "usage: privilege.sh QUORVEL MARKER_PLUGIN WM_CLOSE LAN_SH ARTIFACTS HELD_FILTER"
+    exit 2
+}
 quorvel=$(realpath "$1") plugin=$(realpath "$2") wm_close=$(realpath "$3") lan=$(realpath "$4")
-artifacts=$(realpath -m "$5")
+artifacts=$(realpath -m "$5") held_filter=$(realpath "$6")
 
 if [ "$(id -u)" -ne 0 ]; then
     echo "SKIP: the privilege run builds network namespaces and starts programs as nobody: needs root"
     exit 77
 fi
-for tool in Xvfb xdotool ip setcap setpriv; do
+for tool in Xvfb xdotool ip setcap setpriv qtpaths6; do
     command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
 id nobody >/dev/null 2>&1 || { echo "SKIP: there is no user nobody"; exit 77; }
@@ -124,6 +129,7 @@ Scan() {
 Run() {  # NAME FOLDER COMMAND...: start, scan, close; one packet socket held all along
     Start "$@"
     [ "$packets" = 1 ] || Fail "$1: $packets packet sockets held, not one"
+    "$held_filter" "$app" || Fail "$1: the held socket's filter is not locked"
     Scan "$1" "$2"
     Packets
     [ "$packets" = 1 ] || Fail "$1: $packets packet sockets held after the scan, not one"
@@ -146,8 +152,8 @@ Expect caps NoNewPrivs 1
 Expect caps Uid "$nobody_uid $nobody_uid $nobody_uid $nobody_uid"
 [ ! -e "$base/caps/plugin-loaded" ] || Fail "caps: the offered plugin was loaded"
 
-# 2. Through sudo: nobody in every id and group, and so are the files it saves. Nothing here is
-#    secure execution, so the offered plugin loads: the check above is not vacuous.
+# 2. Through sudo: nobody in every id and group, and so are the files it saves. The environment
+#    is the caller's, but the rights came from a rule for this program: the plugin stays out.
 install -d -m 0755 -o nobody -g "$nobody_gid" "$base/sudo"
 Run sudo "$base/sudo" env SUDO_UID="$nobody_uid" SUDO_GID="$nobody_gid" SUDO_USER=nobody \
     "$base/bin/quorvel"
@@ -157,7 +163,7 @@ Expect sudo Gid "$nobody_gid $nobody_gid $nobody_gid $nobody_gid"
     Fail "sudo: groups '$(Field Groups)', not nobody's ($nobody_groups)"
 for f in CapEff CapPrm CapInh CapAmb; do Expect sudo "$f" "$NoCaps"; done
 [ "$(Owners "$base/sudo")" = "$nobody_uid" ] || Fail "sudo: saved files owned by $(Owners "$base/sudo")"
-[ -e "$base/sudo/plugin-loaded" ] || Fail "sudo: the offered plugin was not loaded (test plugin broken?)"
+[ ! -e "$base/sudo/plugin-loaded" ] || Fail "sudo: the offered plugin was loaded"
 
 # 3. Root itself: uid 0 with the three file capabilities only. It saves into a folder and a
 #    list that belong to nobody, which only CAP_DAC_OVERRIDE allows.
@@ -177,6 +183,7 @@ grep -qF "198.18.0.250|02:51:00:00:AA:BB" "$base/root/ArpList.ini" || Fail "root
 grep -qF "arp -s 198.18.0.172 " "$base/root/BindArp.bat" || Fail "root: BindArp.bat not saved"
 grep -qF "198.18.0.172 " "$base/root/BindDhcp.bat" || Fail "root: BindDhcp.bat not saved"
 [ "$(Owners "$base/root")" = "$nobody_uid" ] || Fail "root: saved files owned by $(Owners "$base/root")"
+[ ! -e "$base/root/plugin-loaded" ] || Fail "root: the offered plugin was loaded"
 # 4. The capable copy in a folder nobody may write, where the toolkit would load nobody's
 #    plugins: the socket is given up at start.
 install -d -m 0755 -o nobody -g "$nobody_gid" "$base/unsafe" "$base/unsafe/bin"
@@ -187,4 +194,26 @@ Start unsafe "$base/unsafe" setpriv --reuid="$nobody_uid" --regid="$nobody_gid" 
 [ "$packets" = 0 ] || Fail "unsafe: a packet socket held next to plugins nobody may place"
 Expect unsafe CapEff "$NoCaps"
 Close unsafe
+# 5. The capable copy in a folder only root may write, beside a qt.conf its group may write,
+#    whose "[Paths] Plugins=" line chooses the plugins (here still the toolkit's own, so that the
+#    window comes up): the socket is given up at start.
+install -d -m 0755 "$base/qtconf" "$base/qtconf/bin"
+install -d -m 0755 -o nobody -g "$nobody_gid" "$base/qtconf/run"
+cp -a "$base/bin/quorvel-cap" "$base/qtconf/bin/"
+printf '[Paths]\nPrefix=%s\nPlugins=%s\n' "$(qtpaths6 --query QT_INSTALL_PREFIX)" \
+    "$(qtpaths6 --query QT_INSTALL_PLUGINS)" >"$base/qtconf/bin/qt.conf"
+chmod 0664 "$base/qtconf/bin/qt.conf"
+Start qtconf "$base/qtconf/run" setpriv --reuid="$nobody_uid" --regid="$nobody_gid" --init-groups \
+    "$base/qtconf/bin/quorvel-cap"
+[ "$packets" = 0 ] || Fail "qtconf: a packet socket held beside a qt.conf others may write"
+Close qtconf
+# 6. A plain start by nobody, with nothing to give up: no packet socket, and the offered plugin
+#    loads, which shows that the checks above that it stays out can fail.
+install -d -m 0755 -o nobody -g "$nobody_gid" "$base/plain"
+Start plain "$base/plain" setpriv --reuid="$nobody_uid" --regid="$nobody_gid" --init-groups \
+    "$base/bin/quorvel"
+[ "$packets" = 0 ] || Fail "plain: $packets packet sockets held"
+Expect plain NoNewPrivs 0
+Close plain
+[ -e "$base/plain/plugin-loaded" ] || Fail "plain: the offered plugin was not loaded (test plugin broken?)"
 echo "privilege run: every check passed"

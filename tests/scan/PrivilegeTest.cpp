@@ -6,6 +6,10 @@
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <linux/filter.h>
+#include <sys/socket.h>
+
+#include <cerrno>
 
 #include <cstdint>
 #include <cstdlib>
@@ -16,6 +20,7 @@
 
 #include "../support/RootOnly.h"
 #include "Privilege.h"
+#include "RawSocket.h"
 
 namespace {
 
@@ -166,6 +171,28 @@ TEST(DropPrivileges, AFailedDropIsReported) {
     });
     // 2: the test could not take the capabilities; 3: no error; 4: an error without its reason
     EXPECT_EQ(code, 0);
+}
+
+// The held socket's filter is locked: code run later in the process can neither take it off
+// nor put another in its place, so the socket never sees more than ARP replies.
+TEST(HeldRawSocket, FilterCannotBeDetachedOrReplaced) {
+    std::string why;
+    if (!HoldRawArpSocket(&why)) {
+        ASSERT_EQ(why, "") << "the socket was opened but its filter not locked";
+        QUORVEL_SKIP_ROOT_ONLY() << "this process may not open a packet socket (needs CAP_NET_RAW)";
+    }
+    TFd sock = BorrowRawArpSocket();
+    ASSERT_TRUE(sock.Valid());
+    const int none = 0;
+    errno = 0;
+    EXPECT_NE(setsockopt(sock.Get(), SOL_SOCKET, SO_DETACH_FILTER, &none, sizeof none), 0);
+    EXPECT_EQ(errno, EPERM);
+    sock_filter acceptAll[] = {BPF_STMT(BPF_RET | BPF_K, 0xFFFF)};
+    const sock_fprog program{1, acceptAll};
+    errno = 0;
+    EXPECT_NE(setsockopt(sock.Get(), SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program), 0);
+    EXPECT_EQ(errno, EPERM);
+    ReleaseRawArpSocket();
 }
 
 }  // namespace

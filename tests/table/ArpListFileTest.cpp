@@ -300,4 +300,14 @@ TEST_F(ListFileTest, SaveKeepsTheFilePermissions) {
     EXPECT_EQ(fs::status(dir.File("BindArp.bat")).permissions(), mode);
 }
 
+// What the row limit counts: the lines that load as rows, and no others.
+TEST(IsRowLine, OnlyLinesThatLoadAsRows) {
+    for (const char* row : {"a|b", " a | b ", "a||b", "'x|y'|z", "|a|b|"}) {
+        EXPECT_TRUE(IsRowLine(row)) << row;
+    }
+    for (const char* other : {";a|b", "a|b|c", "|a|", "TrayIcon=False", "", "'a|b"}) {
+        EXPECT_FALSE(IsRowLine(other)) << other;
+    }
+}
+
 }  // namespace

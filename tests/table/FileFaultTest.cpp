@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -13,6 +14,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -542,9 +544,9 @@ TEST(Ownership, InPlaceRewriteOnAFullDiskKeepsTheList) {
     EXPECT_EQ(ReadFile(list), before);
 }
 
-// A list kept elsewhere through a link: the link stays and the file it leads to is replaced.
-// Running as root, a link another user owns, or one into another user's folder, is refused:
-// nothing is written.
+// A list kept elsewhere through a link: the link stays and the file it leads to is read and
+// replaced. Running as root, a link another user owns, or one into another user's folder, is
+// refused: the list is unreadable, and a save that never loaded it writes nothing either.
 TEST(LinkedList, TheLinksTargetIsReplaced) {
     struct Case {
         const char* name;
@@ -572,10 +574,13 @@ TEST(LinkedList, TheLinksTargetIsReplaced) {
         TMemoryRows rows;
         TAddressTable table(rows);
         table.SetDirectory(dir.Path());
-        ASSERT_EQ(table.LoadArpList(), TLoadStatus::Loaded);
-        ASSERT_EQ(rows.Count(), 1);
-        rows.Append("198.18.0.6", "02:00:00:00:00:06");
-        TFileResult saved = table.SaveArpList();
+        EXPECT_EQ(table.LoadArpList(), c.written ? TLoadStatus::Loaded : TLoadStatus::Unreadable);
+        EXPECT_EQ(rows.Count(), c.written ? 1 : 0);
+        TMemoryRows unloaded;
+        TAddressTable saver(c.written ? rows : unloaded);
+        saver.SetDirectory(dir.Path());
+        saver.Rows().Append("198.18.0.6", "02:00:00:00:00:06");
+        TFileResult saved = saver.SaveArpList();
         EXPECT_EQ(saved.Fault, c.written ? TFileFault::None : TFileFault::LinkRefused);
         EXPECT_TRUE(fs::is_symlink(link));
         const std::string text = dir.Read("kept/real.ini");
@@ -589,7 +594,8 @@ TEST(LinkedList, TheLinksTargetIsReplaced) {
 }
 
 // In a folder all may write (sticky, as /tmp), a link planted by a stranger would aim the user's
-// save at the user's own files: it is refused, as the kernel refuses to open through it.
+// load and save at the user's own files: both refuse it, as the kernel refuses to open through
+// it.
 TEST(LinkedList, StrangersLinkInASharedFolderIsRefused) {
     if (geteuid() != 0) QUORVEL_SKIP_ROOT_ONLY() << "needs root to act as two other users";
     TTempDir shared;
@@ -602,13 +608,17 @@ TEST(LinkedList, StrangersLinkInASharedFolderIsRefused) {
     fs::create_symlink(own.File("notes.txt"), link);
     ASSERT_EQ(lchown(link.c_str(), 1, 1), 0);  // a stranger's
     const int code = AsNobody([&shared] {
+        TMemoryRows loaded;
+        TAddressTable reader(loaded);
+        reader.SetDirectory(shared.Path());
+        if (reader.LoadArpList() != TLoadStatus::Unreadable) return 11;
         TMemoryRows rows;
         TAddressTable table(rows);
         table.SetDirectory(shared.Path());
         rows.Append("198.18.0.6", "02:00:00:00:00:06");
         return table.SaveArpList().Fault == TFileFault::LinkRefused ? 0 : 12;
     });
-    EXPECT_EQ(code, 0) << "12: saved through the link";
+    EXPECT_EQ(code, 0) << "11: read through the link, 12: saved through the link";
     EXPECT_EQ(own.Read("notes.txt"), "the user's own file\n");
 }
 
@@ -846,6 +856,106 @@ TEST(KilledWhileSaving, TheListIsAlwaysOneWholeTable) {
     // After two or more reports tables 1 and 2 have each been stored whole at least once.
     EXPECT_GE(seen.size(), 2u);
     EXPECT_LE(leftovers, 10) << "temporary files left by killed saves, in 100 rounds";
+}
+
+// Running as root in a folder of another user, who has made the list a link: to a file only root
+// may read (its rows would go into that user's next file) or to a pipe (whose blocked writer an
+// open would release). The list is unreadable, the target is never opened, nothing is written.
+TEST(LinkedList, RootReadsNothingThroughAnotherUsersLink) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to meet another user's link";
+    struct Case {
+        const char* name;
+        void (*make)(const std::string& path);
+    };
+    const Case cases[] = {
+        {"file only root may read",
+         [](const std::string& p) { std::ofstream(p) << "198.18.9.9|02:00:00:00:09:09\r\n"; }},
+        {"named pipe", [](const std::string& p) { ASSERT_EQ(mkfifo(p.c_str(), 0600), 0); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TTempDir secret;
+        TTempDir users;
+        ASSERT_EQ(chmod(secret.Path().c_str(), 0700), 0);
+        const std::string target = secret.File("target");
+        c.make(target);
+        ASSERT_EQ(chmod(target.c_str(), 0600), 0);
+        ASSERT_EQ(chown(users.Path().c_str(), 65534, 65534), 0);
+        const std::string link = users.File("ArpList.ini");
+        fs::create_symlink(target, link);
+        ASSERT_EQ(lchown(link.c_str(), 65534, 65534), 0);
+        const struct stat before = Stat(target);
+        const int opens = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        ASSERT_GE(opens, 0);
+        ASSERT_GE(inotify_add_watch(opens, target.c_str(), IN_OPEN), 0);
+
+        TMemoryRows rows;
+        TAddressTable table(rows);
+        table.SetDirectory(users.Path());
+        EXPECT_EQ(table.LoadArpList(), TLoadStatus::Unreadable);
+        EXPECT_EQ(rows.Count(), 0);
+        rows.Append("198.18.0.6", "02:00:00:00:00:06");
+        EXPECT_FALSE(table.SaveAll());
+        char event[sizeof(inotify_event) + NAME_MAX + 1];
+        EXPECT_LT(read(opens, event, sizeof event), 0) << "the target was opened";
+        close(opens);
+        const struct stat after = Stat(target);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+        EXPECT_EQ(after.st_size, before.st_size);
+        EXPECT_TRUE(fs::is_symlink(link));
+        EXPECT_EQ(Names(users.Path()), (std::vector<std::string>{"ArpList.ini"}));
+    }
+}
+
+// A list of 6.7 million tiny rows ("a|b", 32 MiB) would take some 850 MiB as a table: it is
+// unreadable, found by counting before any row is built. The load runs in a child process
+// whose address space is capped at five times the file's size and a little more.
+TEST(UnreadableList, TooManyRowsAreCountedBeforeAnyIsBuilt) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a sanitizer's shadow memory does not fit under a capped address space";
+#else
+    TTempDir dir;
+    const std::size_t size = std::size_t{32} << 20;
+    {
+        std::string rows;
+        while (rows.size() + 5 <= size) rows += "a|b\r\n";
+        dir.Write("ArpList.ini", rows);
+    }
+    ASSERT_GT(fs::file_size(dir.File("ArpList.ini")) / 5, kMaxListRows * 6);
+    // Rows that must never be built: the child ends at the first.
+    class TNoRows : public TMemoryRows {
+        void Append(const std::string&, const std::string&) override { _exit(12); }
+        void Reserve(int) override { _exit(12); }
+    };
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::ifstream status("/proc/self/status");
+        std::string line;
+        long kb = 0;
+        while (std::getline(status, line)) {
+            if (line.rfind("VmSize:", 0) == 0) kb = std::stol(line.substr(7));
+        }
+        const rlim_t cap = static_cast<rlim_t>(kb) * 1024 + 5 * size + (rlim_t{16} << 20);
+        struct rlimit limit {
+            cap, cap
+        };
+        if (kb == 0 || setrlimit(RLIMIT_AS, &limit) != 0) _exit(10);
+        TNoRows rows;
+        TAddressTable table(rows);
+        table.SetDirectory(dir.Path());
+        TPeakMemory memory;
+        const TLoadStatus loaded = table.LoadArpList();
+        if (memory.GrowthKb() > 16 * 1024) _exit(13);
+        const bool withheld = table.ListWithheld() && !table.SaveArpList();
+        _exit(loaded == TLoadStatus::Unreadable && withheld ? 0 : 11);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "the load ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0)
+        << "10: no cap, 11: loaded or not withheld, 12: a row was built, 13: memory grew";
+#endif
 }
 
 }  // namespace

@@ -71,4 +71,23 @@ TEST(LargeList, MillionRowsLoadSaveAndLoadAgain) {
     }
 }
 
+// The most rows a list may hold load, whatever other lines stand beside them; one row more and
+// the list is unreadable, with no row built.
+TEST(LargeList, RowsPastTheLimitMakeTheListUnreadable) {
+    TTempDir dir;
+    std::string file = "; comments, settings and odd lines are no rows\r\nTrayIcon=True\r\n";
+    for (std::size_t i = 0; i < kMaxListRows; ++i) file += "a|b\r\nx|y|z\r\n";
+    for (const char* more : {"", "c|d\r\n"}) {
+        SCOPED_TRACE(*more ? "one row more" : "the most rows");
+        dir.Write("ArpList.ini", file + more);
+        TMemoryRows rows;
+        TAddressTable table(rows);
+        table.SetDirectory(dir.Path());
+        const bool over = *more != '\0';
+        EXPECT_EQ(table.LoadArpList(), over ? TLoadStatus::Unreadable : TLoadStatus::Loaded);
+        EXPECT_EQ(rows.Count(), over ? 0 : static_cast<int>(kMaxListRows));
+        EXPECT_EQ(table.ListWithheld(), over);
+    }
+}
+
 }  // namespace

@@ -1,7 +1,24 @@
 #include "Rows.h"
 
 #include <cstddef>
+#include <numeric>
 #include <stdexcept>
+#include <utility>
+
+void TRows::Insert(int at, const std::string& ip, const std::string& mac) {
+    const int n = Count();
+    if (at < 0 || at > n) throw std::out_of_range("row index out of range");
+    Append(ip, mac);
+    if (at == n) return;
+    std::vector<int> order(static_cast<std::size_t>(n) + 1);
+    std::iota(order.begin(), order.end(), 0);
+    order.insert(order.begin() + at, n);
+    order.pop_back();
+    Reorder(order);
+}
+
+TMemoryRows::TMemoryRows(std::vector<TRow> rows)
+    : rows_(std::move(rows)), selected_(rows_.size(), false) {}
 
 int TMemoryRows::Count() const { return static_cast<int>(rows_.size()); }
 
@@ -18,6 +35,14 @@ void TMemoryRows::SetRemark(int i, const std::string& remark) {
 void TMemoryRows::Append(const std::string& ip, const std::string& mac) {
     rows_.push_back(TRow{ip, mac, ""});
     selected_.push_back(false);
+}
+
+void TMemoryRows::Insert(int at, const std::string& ip, const std::string& mac) {
+    if (at < 0 || static_cast<std::size_t>(at) > rows_.size()) {
+        throw std::out_of_range("row index out of range");
+    }
+    rows_.insert(rows_.begin() + at, TRow{ip, mac, ""});
+    selected_.insert(selected_.begin() + at, false);
 }
 
 // In place, cycle by cycle, so that a large table is never held twice.

@@ -19,6 +19,9 @@ class TRows {
     virtual void SetRemark(int i, const std::string& remark) = 0;
     // Appends (ip, mac, empty remark).
     virtual void Append(const std::string& ip, const std::string& mac) = 0;
+    // Inserts (ip, mac, empty remark) before row at (Count() appends); the rows after it move
+    // down by one.
+    virtual void Insert(int at, const std::string& ip, const std::string& mac);
     // New row k is old row order[k]; order is a permutation of 0..Count()-1.
     virtual void Reorder(const std::vector<int>& order) = 0;
     // Removes every row the user has selected; the rest keep their order.
@@ -30,11 +33,15 @@ class TRows {
 // Rows held in memory, with a selection of their own.
 class TMemoryRows : public TRows {
   public:
+    TMemoryRows() = default;
+    explicit TMemoryRows(std::vector<TRow> rows);
+
     int Count() const override;
     const TRow& Row(int i) const override;
     void SetMAC(int i, const std::string& mac) override;
     void SetRemark(int i, const std::string& remark) override;
     void Append(const std::string& ip, const std::string& mac) override;
+    void Insert(int at, const std::string& ip, const std::string& mac) override;
     void Reorder(const std::vector<int>& order) override;
     void DeleteSelected() override;
     void Reserve(int count) override;

@@ -76,6 +76,15 @@ void TRowModel::Append(TRow row) {
     endInsertRows();
 }
 
+void TRowModel::Insert(int at, TRow row) {
+    if (at < 0 || static_cast<std::size_t>(at) > rows_.size()) {
+        throw std::out_of_range("row index out of range");
+    }
+    beginInsertRows({}, at, at);
+    rows_.insert(rows_.begin() + at, std::move(row));
+    endInsertRows();
+}
+
 void TRowModel::Reorder(const std::vector<int>& order) {
     if (order.size() != rows_.size()) throw std::invalid_argument("order is not a permutation");
     std::vector<int> newRow(order.size(), -1);
@@ -163,6 +172,10 @@ void TListViewRows::SetRemark(int i, const std::string& remark) { model_->SetCel
 
 void TListViewRows::Append(const std::string& ip, const std::string& mac) {
     model_->Append(TRow{ip, mac, ""});
+}
+
+void TListViewRows::Insert(int at, const std::string& ip, const std::string& mac) {
+    model_->Insert(at, TRow{ip, mac, ""});
 }
 
 void TListViewRows::Reorder(const std::vector<int>& order) { model_->Reorder(order); }

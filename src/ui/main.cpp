@@ -96,7 +96,8 @@ TQuorvelForm::TQuorvelForm(TFormServices services, QWidget* parent)
       services_(WithDefaults(std::move(services))),
       rows_(ui_->ListView1),
       table_(rows_),
-      dispatcher_(std::make_shared<TQtDispatcher>()) {
+      dispatcher_(std::make_shared<TQtDispatcher>()),
+      writer_([this] { return table_.Snapshot(); }, dispatcher_) {
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
@@ -152,6 +153,8 @@ void TQuorvelForm::FormDestroy() {
         ScanThread->Cancel();
         ScanThread = nullptr;
     }
+    // Every find shown reaches the files before the window goes, also in the middle of a scan.
+    writer_.Flush();
     dispatcher_->Close();
 }
 
@@ -195,28 +198,46 @@ void TQuorvelForm::BtAboutClick() {
     box.exec();
 }
 
-void TQuorvelForm::D1Click() { ReportSaves(table_.DeleteSelected()); }
+void TQuorvelForm::D1Click() {
+    table_.RemoveSelected();
+    writer_.Changed();
+    writer_.AfterSave(
+        [this](const TSaveReport& report) { Guarded([this, report] { ReportSaves(report); }); });
+}
 
 void TQuorvelForm::ListView1ContextPopup(const QPoint& pos) {
     ui_->PopupMenu1->popup(ui_->ListView1->viewport()->mapToGlobal(pos));
 }
 
 void TQuorvelForm::ScanStep() {
-    if (Found) NoteScanSaves(table_.MergeFound(CurrentIP, MacAddr));
+    if (Found) {
+        table_.MergeFound(CurrentIP, MacAddr);
+        scanChanged_ = true;
+        writer_.Changed();
+    }
     ui_->IPEdit1->SetText(QString::fromStdString(IPToStr(HostToNet(CurrentIP + 1))));
     StepProgress();
 }
 
 void TQuorvelForm::ScanDone() {
-    std::vector<TContested> contested;
-    if (ScanThread != nullptr) contested = ScanThread->Contested();
+    if (ScanThread != nullptr) contested_ = ScanThread->Contested();
     ScanThread = nullptr;
+    // The buttons return once the scan's last save has completed and its report is known.
+    endingScan_ = true;
+    writer_.AfterSave(
+        [this](const TSaveReport& report) { Guarded([this, report] { ScanSaved(report); }); });
+}
+
+void TQuorvelForm::ScanSaved(const TSaveReport& report) {
+    endingScan_ = false;
     ui_->BtStart->setEnabled(true);
     ui_->BtStop->setEnabled(false);
     progressDone_ = 0;
     ui_->ProgressBar1->setValue(0);
-    ReportScanSaves();
-    ReportContested(contested);
+    // The last save of a scan decides: a file it wrote holds every row, whatever earlier saves
+    // met.
+    if (std::exchange(scanChanged_, false)) ReportSaves(report);
+    ReportContested(std::exchange(contested_, {}));
 }
 
 void TQuorvelForm::StepProgress() {
@@ -225,14 +246,6 @@ void TQuorvelForm::StepProgress() {
 }
 
 void TQuorvelForm::ReportUnreadableList() { ShowWarning(this, Q(UnreadableListMessage)); }
-
-// The last save of a scan decides: a file it wrote holds every row, whatever earlier saves met.
-void TQuorvelForm::NoteScanSaves(const TSaveReport& report) { scanSaves_ = report; }
-
-void TQuorvelForm::ReportScanSaves() {
-    std::optional<TSaveReport> report = std::exchange(scanSaves_, std::nullopt);
-    if (report) ReportSaves(*report);
-}
 
 void TQuorvelForm::ReportSaves(const TSaveReport& report) {
     if (!report) ShowWarning(this, SaveReportText(report));

@@ -14,6 +14,7 @@
 #include "ArpProbe.h"
 #include "ListViewRows.h"
 #include "Look.h"
+#include "SaveWriter.h"
 
 namespace Ui {
 class QuorvelForm;
@@ -37,7 +38,9 @@ class TQuorvelForm : public QWidget {
     TAddressTable& Table() { return table_; }
     TListViewRows& Rows() { return rows_; }
     Ui::QuorvelForm& Controls() { return *ui_; }
-    bool Scanning() const { return ScanThread != nullptr; }
+    TSaveWriter& Writer() { return writer_; }
+    // From the start of a scan until its last save has completed.
+    bool Scanning() const { return ScanThread != nullptr || endingScan_; }
 
     static const char* const RangeMessage;
     static const char* const UnreadableListMessage;
@@ -55,13 +58,11 @@ class TQuorvelForm : public QWidget {
     void ListView1ContextPopup(const QPoint& pos);
     void ScanStep();
     void ScanDone();
+    void ScanSaved(const TSaveReport& report);
     void ReportUnreadableList();
     void ReportContested(const std::vector<TContested>& contested);
     void StepProgress();
-    // Files a save left unwritten: noted during a scan and told once when it ends, told at
-    // once after a deletion.
-    void NoteScanSaves(const TSaveReport& report);
-    void ReportScanSaves();
+    // Files a save left unwritten: told once when a scan ends, and after a deletion.
     void ReportSaves(const TSaveReport& report);
 
     std::unique_ptr<Ui::QuorvelForm> ui_;
@@ -69,13 +70,17 @@ class TQuorvelForm : public QWidget {
     TListViewRows rows_;
     TAddressTable table_;
     std::shared_ptr<TQtDispatcher> dispatcher_;
+    TSaveWriter writer_;
     TScanIPThread* ScanThread = nullptr;
     // The progress bar counts in units of 2^progressShift_ addresses, so that a range of 2^31
     // addresses or more still fits its int maximum.
     int progressShift_ = 0;
     std::uint64_t progressDone_ = 0;
     bool centred_ = false;
-    std::optional<TSaveReport> scanSaves_;
+    // The scan has changed the table; its last save's report is told when it ends.
+    bool scanChanged_ = false;
+    bool endingScan_ = false;
+    std::vector<TContested> contested_;
     TFrameCentring centring_;
 };
 

@@ -1,6 +1,8 @@
 // The row operations the address table needs from whatever holds its rows.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -30,6 +32,30 @@ class TRows {
     virtual void Reserve(int count) { (void)count; }
 };
 
+// A sequence of rows kept in blocks of a few hundred: a row goes in anywhere by moving the rows
+// of one block, so that a find costs the same in a list of ten rows or of a million.
+class TRowList {
+  public:
+    std::size_t size() const { return size_; }
+    TRow& operator[](std::size_t i);
+    const TRow& operator[](std::size_t i) const;
+    void push_back(TRow row);
+    void insert(std::size_t at, TRow row);
+    // Drops the rows from n on.
+    void truncate(std::size_t n);
+    void reserve(std::size_t n) { blocks_.reserve(n / kBlock + 1); }
+
+  private:
+    static constexpr std::size_t kBlock = 512;
+    // The block holding row i.
+    std::size_t Locate(std::size_t i) const;
+
+    std::vector<std::vector<TRow>> blocks_;
+    std::vector<std::size_t> starts_;  // the index of each block's first row
+    std::size_t size_ = 0;
+    mutable std::size_t hint_ = 0;  // the block last used: rows are mostly visited in order
+};
+
 // Rows held in memory, with a selection of their own.
 class TMemoryRows : public TRows {
   public:
@@ -47,9 +73,10 @@ class TMemoryRows : public TRows {
     void Reserve(int count) override;
 
     void Select(int i, bool selected = true);
-    const std::vector<TRow>& Rows() const { return rows_; }
+    // A copy of every row, in order.
+    std::vector<TRow> Rows() const;
 
   private:
-    std::vector<TRow> rows_;
-    std::vector<bool> selected_;
+    TRowList rows_;
+    std::vector<std::uint8_t> selected_;
 };

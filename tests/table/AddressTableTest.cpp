@@ -245,3 +245,29 @@ TEST_F(AddressTableTest, WriterGathersChangesMadeDuringASaveIntoTheNext) {
 }
 
 }  // namespace
+
+namespace {
+
+// Rows inserted anywhere, many blocks' worth, then some deleted: the same sequence as a vector's.
+TEST(MemoryRows, InsertsAndDeletionsKeepTheSequence) {
+    std::mt19937 rng(5);
+    TMemoryRows rows;
+    std::vector<std::string> expected;
+    for (int i = 0; i < 3000; ++i) {
+        const auto at = static_cast<int>(rng() % (expected.size() + 1));
+        rows.Insert(at, std::to_string(i), "");
+        expected.insert(expected.begin() + at, std::to_string(i));
+    }
+    for (int i = 0; i < 3000; i += 3) rows.Select(i);
+    rows.DeleteSelected();
+    std::vector<std::string> kept;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        if (i % 3 != 0) kept.push_back(expected[i]);
+    }
+    rows.Insert(0, "first", "");
+    kept.insert(kept.begin(), "first");
+    ASSERT_EQ(IPs(rows), kept);
+    EXPECT_THROW(rows.Insert(rows.Count() + 1, "", ""), std::out_of_range);
+}
+
+}  // namespace

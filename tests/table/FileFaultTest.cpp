@@ -201,8 +201,8 @@ class FileFaultTest : public testing::Test {
         ASSERT_EQ(again.LoadArpList(), TLoadStatus::Loaded);
         ASSERT_EQ(loaded.Count(), rowCount);
         for (int i = 0; i < rowCount; ++i) {
-            EXPECT_EQ(loaded.Rows()[i].IP, rows.Rows()[i].IP);
-            EXPECT_EQ(loaded.Rows()[i].MAC, rows.Rows()[i].MAC);
+            EXPECT_EQ(loaded.Row(i).IP, rows.Row(i).IP);
+            EXPECT_EQ(loaded.Row(i).MAC, rows.Row(i).MAC);
         }
         std::string arp = ReadFile(dir + "/BindArp.bat");
         EXPECT_EQ(std::count(arp.begin(), arp.end(), '\n'), rowCount + 2);

@@ -146,8 +146,8 @@ void MillionRowFinds(const std::string& dir) {
         for (int i = 0; i < kFinds; ++i) {
             const std::uint32_t at = static_cast<std::uint32_t>(rng() % kRows);
             const std::uint32_t ip = 0x0A000000u + 2 * at + (i % 10 == 0 ? 0 : 1);
-            const std::uint8_t mac[6] = {0x02, 0xAA, 0, 0, static_cast<std::uint8_t>(i >> 8),
-                                         static_cast<std::uint8_t>(i)};
+            const std::uint8_t mac[6] = {
+                0x02, 0xAA, 0, 0, static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i)};
             each.push_back(Millis([&] {
                 table.MergeFound(ip, mac);
                 writer.Changed();

@@ -83,6 +83,12 @@ void TRowList::truncate(std::size_t n) {
     hint_ = 0;
 }
 
+void TRowList::erase(std::size_t first, std::size_t last) {
+    if (first > last || last > size_) throw std::out_of_range("row range out of range");
+    for (std::size_t i = last; i < size_; ++i) (*this)[i - (last - first)] = std::move((*this)[i]);
+    truncate(size_ - (last - first));
+}
+
 TMemoryRows::TMemoryRows(std::vector<TRow> rows) {
     rows_.reserve(rows.size());
     for (TRow& row : rows) rows_.push_back(std::move(row));

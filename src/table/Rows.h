@@ -43,6 +43,8 @@ class TRowList {
     void insert(std::size_t at, TRow row);
     // Drops the rows from n on.
     void truncate(std::size_t n);
+    // Removes the rows first..last-1; the rows after them move up.
+    void erase(std::size_t first, std::size_t last);
     void reserve(std::size_t n) { blocks_.reserve(n / kBlock + 1); }
 
   private:

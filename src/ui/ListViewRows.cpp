@@ -29,7 +29,7 @@ const std::string& Cell(const TRow& row, int column) {
     }
 }
 
-std::size_t At(const std::vector<TRow>& rows, int i) {
+std::size_t At(const TRowList& rows, int i) {
     if (i < 0 || static_cast<std::size_t>(i) >= rows.size()) {
         throw std::out_of_range("row index out of range");
     }
@@ -81,7 +81,7 @@ void TRowModel::Insert(int at, TRow row) {
         throw std::out_of_range("row index out of range");
     }
     beginInsertRows({}, at, at);
-    rows_.insert(rows_.begin() + at, std::move(row));
+    rows_.insert(static_cast<std::size_t>(at), std::move(row));
     endInsertRows();
 }
 
@@ -98,7 +98,7 @@ void TRowModel::Reorder(const std::vector<int>& order) {
     if (!moved) return;
 
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-    std::vector<TRow> rows;
+    TRowList rows;
     rows.reserve(rows_.size());
     for (int k : order) rows.push_back(std::move(rows_[static_cast<std::size_t>(k)]));
     rows_ = std::move(rows);
@@ -128,7 +128,8 @@ void TRowModel::Remove(const std::vector<int>& rows) {
     if (runs.size() <= MaxRemovedRuns) {
         for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
             beginRemoveRows({}, run->first, run->second);
-            rows_.erase(rows_.begin() + run->first, rows_.begin() + run->second + 1);
+            rows_.erase(static_cast<std::size_t>(run->first),
+                        static_cast<std::size_t>(run->second) + 1);
             endRemoveRows();
         }
         return;
@@ -144,7 +145,7 @@ void TRowModel::Remove(const std::vector<int>& rows) {
         if (kept != i) rows_[kept] = std::move(rows_[i]);
         ++kept;
     }
-    rows_.resize(kept);
+    rows_.truncate(kept);
     endResetModel();
 }
 

@@ -20,7 +20,7 @@ class TRowModel : public QAbstractTableModel {
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
 
-    const std::vector<TRow>& Rows() const { return rows_; }
+    const TRowList& Rows() const { return rows_; }
     void SetCell(int row, int column, const std::string& text);
     void Append(TRow row);
     void Insert(int at, TRow row);
@@ -29,7 +29,7 @@ class TRowModel : public QAbstractTableModel {
     void Remove(const std::vector<int>& rows);
 
   private:
-    std::vector<TRow> rows_;
+    TRowList rows_;
 };
 
 class TListViewRows : public TRows {

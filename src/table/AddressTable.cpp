@@ -308,7 +308,11 @@ TSaveSettings TAddressTable::Settings() const {
 }
 
 TFileResult TAddressTable::SaveArpList() {
-    MarkDuplicates();
+    try {
+        MarkDuplicates();
+    } catch (const std::bad_alloc&) {
+        // The marks stay as they were; they are not part of the file.
+    }
     return WriteArpList(rows_, Settings());
 }
 

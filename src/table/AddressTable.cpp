@@ -335,15 +335,11 @@ std::function<TSaveReport()> TAddressTable::Snapshot() const {
     settings.LocalIP = [localIP] { return localIP; };
     std::shared_ptr<TMemoryRows> rows;
     try {
-        std::vector<TRow> copy;
+        rows = std::make_shared<TMemoryRows>();
         if (!settings.Withheld) {
-            copy.reserve(static_cast<std::size_t>(rows_.Count()));
-            for (int i = 0; i < rows_.Count(); ++i) {
-                const TRow& row = rows_.Row(i);
-                copy.push_back(TRow{row.IP, row.MAC, std::string()});
-            }
+            rows->Reserve(rows_.Count());
+            for (int i = 0; i < rows_.Count(); ++i) rows->Append(rows_.Row(i).IP, rows_.Row(i).MAC);
         }
-        rows = std::make_shared<TMemoryRows>(std::move(copy));
     } catch (const std::bad_alloc&) {
         return [] {
             const TFileResult noMemory{TFileFault::Failed, ENOMEM, -1};

@@ -1,25 +1,30 @@
 // Times one scan by our engine, headless, as the window runs it: the worker with the real probe,
-// and on the main thread a hand-off that merges each find into the table and saves the three
-// files (into a temporary folder). Run it inside the network namespace to be scanned.
+// on the main thread a hand-off that merges each find into the table, and the background writer
+// saving the three files (into a temporary folder); the scan ends once its last save has
+// completed. Run it inside the network namespace to be scanned.
 //
 //   scan_bench raw|neigh|auto FIRST LAST
 //
-// Prints one line: back-end, addresses, wall seconds, hosts found, the mean time per answering
+// Prints one line: back-end, addresses, wall seconds, hosts found, rows in the saved list, the
+// longest hand-off on the main thread, the mean time per answering
 // and per silent address (time between hand-offs: the probe's own time only while scanning
 // strictly one address at a time), and the peak resident memory.
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "AddressTable.h"
 #include "ArpProbeLinux.h"
 #include "QueueDispatcher.h"
+#include "SaveWriter.h"
 #include "ScanIPThread.h"
 #include "UTypes.h"
 
@@ -57,9 +62,10 @@ int main(int argc, char** argv) {
     table.SetDirectory(dirTemplate);
     table.SetLocalIPSource([] { return std::string("198.18.0.1"); });
     auto dispatcher = std::make_shared<TQueueDispatcher>();
+    TSaveWriter writer([&table] { return table.Snapshot(); }, dispatcher);
 
     int found = 0, answering = 0, silent = 0;
-    double answeringTime = 0, silentTime = 0;
+    double answeringTime = 0, silentTime = 0, longestHandOff = 0;
     std::string startField;  // what the window's start address field shows
     bool ended = false, ordered = true;
     std::uint32_t expect = first;
@@ -72,6 +78,7 @@ int main(int argc, char** argv) {
         if (Found) {
             ++found;
             table.MergeFound(CurrentIP, MacAddr);
+            writer.Changed();
             ++answering;
             answeringTime += Seconds(previous, now);
         } else {
@@ -80,20 +87,26 @@ int main(int argc, char** argv) {
         }
         if (CurrentIP != last) startField = IPToStr(HostToNet(CurrentIP + 1));
         previous = now;
+        longestHandOff = std::max(longestHandOff, Seconds(now, std::chrono::steady_clock::now()));
     };
-    worker->OnTerminate = [&] { ended = true; };
+    worker->OnTerminate = [&] { writer.AfterSave([&](const TSaveReport&) { ended = true; }); };
     worker->Start();
     dispatcher->RunUntil([&] { return ended; }, std::chrono::hours(2));
     double wall = Seconds(start, std::chrono::steady_clock::now());
 
+    int savedRows = 0;
+    std::ifstream list(std::string(dirTemplate) + "/ArpList.ini");
+    for (std::string line; std::getline(list, line);)
+        savedRows += line.find('|') != std::string::npos;
+
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     std::printf(
-        "backend=%s addresses=%u wall_s=%.3f found=%d rows=%d ordered=%s answering_ms=%.1f "
-        "silent_ms=%.1f maxrss_kb=%ld\n",
-        argv[1], last - first + 1, wall, found, rows.Count(), ordered ? "yes" : "NO",
-        answering ? 1000 * answeringTime / answering : 0.0,
+        "backend=%s addresses=%u wall_s=%.3f found=%d rows=%d saved_rows=%d ordered=%s "
+        "handoff_max_ms=%.2f answering_ms=%.1f silent_ms=%.1f maxrss_kb=%ld\n",
+        argv[1], last - first + 1, wall, found, rows.Count(), savedRows, ordered ? "yes" : "NO",
+        1000 * longestHandOff, answering ? 1000 * answeringTime / answering : 0.0,
         silent ? 1000 * silentTime / silent : 0.0, usage.ru_maxrss);
     std::filesystem::remove_all(dirTemplate);
-    return ordered && ended ? 0 : 1;
+    return ordered && ended && savedRows == rows.Count() ? 0 : 1;
 }

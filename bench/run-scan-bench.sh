@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Scan speed, side by side with arp-scan, on a namespace LAN with 21 answering hosts, the last of
+# Scan speed, side by side with arp-scan, on a namespace LAN of answering hosts, the last of
 # which answers one second late (its kernel keeps silent; late_host answers for it).
 #
 #   bench/run-scan-bench.sh [--full] [--runs N]
 #
-# Cases: a /24; a /22 inside a /16 network; with --full also the whole /16. For each case it
+# Cases (21 answering hosts unless said): a /24; a /22 inside a /16 network; the same /22 dense,
+# with 1,000 answering hosts; with --full also the whole /16. For each case it
 # times arp-scan (Debian's package) and our engine headless (scan_bench: the worker with the real
 # probe, merging and saving every find as the window does), the raw back-end as root and, on the
 # /24, the unprivileged one as user nobody; on the /24 both once more with the three files on a
@@ -77,12 +78,12 @@ echo "load average at start: $(cut -d' ' -f1-3 /proc/loadavg) ($(nproc) cores)"
 printf '%-14s %-20s %9s %6s %11s %6s %7s %9s\n' case engine wall_s hosts arp-scan_s hosts \
     ratio maxrss_kb
 
-# case name, lan.sh options, first, last, arp-scan target, runs, engines
+# case name, lan.sh options, first, last, arp-scan target, runs, engines[, answering hosts]
 Case() {
-    local name=$1 options=$2 first=$3 last=$4 target=$5 n=$6 engines=$7
+    local name=$1 options=$2 first=$3 last=$4 target=$5 n=$6 engines=$7 hosts=${8:-21}
     local stations lns lip lmac
-    stations=$("$lan" up "$prefix" 21 $options)
-    read -r _ lns lip lmac <<<"$(grep "^host $prefix-h20 " <<<"$stations")"
+    stations=$("$lan" up "$prefix" "$hosts" $options)
+    read -r _ lns lip lmac <<<"$(grep "^host $prefix-h$((hosts - 1)) " <<<"$stations")"
     ip netns exec "$lns" sysctl -q -w net.ipv4.conf.eth0.arp_ignore=8
     ip netns exec "$lns" "$late" eth0 "$lip" "$lmac" 1000 2>/dev/null &
     latepid=$!
@@ -117,10 +118,13 @@ Case() {
 Case "/24" "" 198.18.0.0 198.18.0.255 198.18.0.0/24 "${runs:-5}" \
     "raw neigh raw-tmpfs neigh-tmpfs"
 Case "/22-in-/16" "--bits 16 --span 1024" 198.18.0.0 198.18.3.255 198.18.0.0/22 "${runs:-3}" raw
+# Dense: 1,000 answering hosts (lan.sh packs them from .10 on); target at most 0.6 x arp-scan.
+Case "/22-dense" "--bits 16 --span 1024" 198.18.0.0 198.18.3.255 198.18.0.0/22 "${runs:-3}" raw \
+    1000
 if [ "$full" = 1 ]; then
     Case "/16" "--bits 16 --span 65536" 198.18.0.0 198.18.255.255 198.18.0.0/16 "${runs:-1}" raw
 fi
 echo "load average at end: $(cut -d' ' -f1-3 /proc/loadavg)"
-echo "hosts: answering hosts found, the scanner's own address not counted (21 expected, one of"
-echo "them answering 1.0 s late);"
+echo "hosts: answering hosts found, the scanner's own address not counted (21 expected, 1000 on"
+echo "/22-dense, one of them answering 1.0 s late);"
 echo "ratio: our median wall time divided by arp-scan's; neigh runs as user nobody."

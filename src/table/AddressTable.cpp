@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <climits>
 #include <functional>
+#include <memory>
 #include <new>
 #include <string_view>
 #include <vector>
@@ -23,28 +24,148 @@ std::string TAddressTable::PathOf(const char* name) const {
     return dir_ + "/" + name;
 }
 
-TSaveReport TAddressTable::MergeFound(std::uint32_t hostIP, const std::uint8_t* mac) {
+TAddressTable::TMerged TAddressTable::MergeFound(std::uint32_t hostIP, const std::uint8_t* mac) {
     const std::string ip = IPToStr(HostToNet(hostIP));
     const std::string macText = MacToColonStr(mac);
-    for (int i = 0; i < rows_.Count(); ++i) {
-        if (rows_.Row(i).IP == ip) {
-            rows_.SetMAC(i, macText);
-            return SaveAll();
+    if (!Ordered()) {
+        // Rows changed behind the table's back: the whole table is looked at, as it is small
+        // enough to have been changed by hand.
+        TMerged merged{FindIP(ip).value_or(-1), false};
+        if (merged.Row >= 0) {
+            rows_.SetMAC(merged.Row, macText);
+        } else {
+            rows_.Append(ip, macText);
+            SortByAddress();
+            merged = TMerged{*FindIP(ip), true};
         }
+        MarkDuplicates();
+        return merged;
     }
-    rows_.Append(ip, macText);
-    SortByAddress();
-    return SaveAll();
+    if (std::optional<int> row = FindIP(ip)) {
+        const std::string old = rows_.Row(*row).MAC;
+        if (old != macText) {
+            rows_.SetMAC(*row, macText);
+            UpdateMarks(*row, &old);
+        }
+        return TMerged{*row, false};
+    }
+    // After every row of the same address: where a stable sort of the appended row puts it.
+    const int at = UpperBound(hostIP);
+    rows_.Insert(at, ip, macText);
+    ++orderedCount_;
+    UpdateMarks(at, nullptr);
+    return TMerged{at, true};
 }
 
 std::optional<int> TAddressTable::FindIP(const std::string& ipText) const {
-    for (int i = 0; i < rows_.Count(); ++i) {
+    if (!Ordered()) {
+        for (int i = 0; i < rows_.Count(); ++i) {
+            if (rows_.Row(i).IP == ipText) return i;
+        }
+        return std::nullopt;
+    }
+    const std::uint32_t key = IPSortKey(ipText);
+    for (int i = LowerBound(key); i < rows_.Count() && IPSortKey(rows_.Row(i).IP) == key; ++i) {
         if (rows_.Row(i).IP == ipText) return i;
     }
     return std::nullopt;
 }
 
-void TAddressTable::SortByAddress() { SortRows(rows_); }
+int TAddressTable::LowerBound(std::uint32_t key) const {
+    int low = 0, high = rows_.Count();
+    while (low < high) {
+        const int mid = low + (high - low) / 2;
+        if (IPSortKey(rows_.Row(mid).IP) < key) {
+            low = mid + 1;
+        } else {
+            high = mid;
+        }
+    }
+    return low;
+}
+
+int TAddressTable::UpperBound(std::uint32_t key) const {
+    int low = 0, high = rows_.Count();
+    while (low < high) {
+        const int mid = low + (high - low) / 2;
+        if (IPSortKey(rows_.Row(mid).IP) <= key) {
+            low = mid + 1;
+        } else {
+            high = mid;
+        }
+    }
+    return low;
+}
+
+namespace {
+
+std::uint64_t MacHash(const std::string& mac) { return std::hash<std::string_view>()(mac); }
+
+}  // namespace
+
+void TAddressTable::IndexMACs() {
+    macIndex_.clear();
+    macIndex_.reserve(static_cast<std::size_t>(rows_.Count()));
+    for (int i = 0; i < rows_.Count(); ++i) {
+        const TRow& row = rows_.Row(i);
+        macIndex_.emplace(MacHash(row.MAC), IPSortKey(row.IP));
+    }
+    macIndexed_ = rows_.Count();
+}
+
+void TAddressTable::UnindexMAC(const std::string& mac, std::uint32_t key) {
+    for (auto it = macIndex_.find(MacHash(mac)); it != macIndex_.end(); ++it) {
+        if (it->first != MacHash(mac)) break;
+        if (it->second == key) {
+            macIndex_.erase(it);
+            return;
+        }
+    }
+}
+
+std::vector<int> TAddressTable::RowsWithMAC(const std::string& mac, std::size_t limit) const {
+    std::vector<int> found;
+    std::vector<std::uint32_t> keys;
+    const std::uint64_t hash = MacHash(mac);
+    for (auto it = macIndex_.find(hash); it != macIndex_.end() && it->first == hash; ++it) {
+        if (std::find(keys.begin(), keys.end(), it->second) != keys.end()) continue;
+        keys.push_back(it->second);
+        for (int i = LowerBound(it->second);
+             i < rows_.Count() && IPSortKey(rows_.Row(i).IP) == it->second; ++i) {
+            if (rows_.Row(i).MAC != mac) continue;
+            found.push_back(i);
+            if (found.size() >= limit) return found;
+        }
+    }
+    return found;
+}
+
+// A row is marked while another row has its MAC text: only the rows that share the new or the
+// old text can change.
+void TAddressTable::UpdateMarks(int row, const std::string* oldMac) {
+    if (macIndexed_ != rows_.Count() - (oldMac == nullptr ? 1 : 0)) {
+        IndexMACs();
+    } else {
+        const std::uint32_t key = IPSortKey(rows_.Row(row).IP);
+        if (oldMac != nullptr) UnindexMAC(*oldMac, key);
+        macIndex_.emplace(MacHash(rows_.Row(row).MAC), key);
+        macIndexed_ = rows_.Count();
+    }
+    const std::vector<int> same = RowsWithMAC(rows_.Row(row).MAC, 3);
+    for (int i : same) {
+        const char* remark = same.size() > 1 ? "?" : "";
+        if (rows_.Row(i).Remark != remark) rows_.SetRemark(i, remark);
+    }
+    if (oldMac == nullptr) return;
+    const std::vector<int> left = RowsWithMAC(*oldMac, 2);
+    if (left.size() == 1 && !rows_.Row(left[0]).Remark.empty()) rows_.SetRemark(left[0], "");
+}
+
+void TAddressTable::SortByAddress() {
+    SortRows(rows_);
+    orderedCount_ = rows_.Count();
+    macIndexed_ = -1;
+}
 
 void TAddressTable::MarkDuplicates() {
     // Open addressing over row indexes, each slot holding the first row of one MAC text: the
@@ -72,8 +193,17 @@ void TAddressTable::MarkDuplicates() {
     }
 }
 
-TSaveReport TAddressTable::DeleteSelected() {
+void TAddressTable::RemoveSelected() {
+    const bool ordered = Ordered();
     rows_.DeleteSelected();
+    if (ordered) orderedCount_ = rows_.Count();
+    macIndexed_ = -1;
+    macIndex_.clear();
+    MarkDuplicates();
+}
+
+TSaveReport TAddressTable::DeleteSelected() {
+    RemoveSelected();
     return SaveAll();
 }
 
@@ -90,6 +220,7 @@ TLoadStatus TAddressTable::LoadArpList() {
     } catch (const std::bad_alloc&) {
         status = TReadStatus::Failed;
     }
+    macIndexed_ = -1;
     // Rows before a NUL are shown, but the list is not written over: the rows after it would go.
     listWithheld_ = status == TReadStatus::Failed || status == TReadStatus::HiddenText;
     switch (status) {
@@ -126,35 +257,62 @@ TFileResult Guarded(F save) {
 
 }  // namespace
 
-TFileResult TAddressTable::SaveArpList() {
-    MarkDuplicates();
-    if (listWithheld_) return Withheld();
-    return Guarded([this] {
-        return WriteTextLines(PathOf("ArpList.ini"), BuildArpList(rows_, ShowTrayIcon));
-    });
+// What a save needs besides the rows, taken with them.
+struct TSaveSettings {
+    std::string ListPath, ArpPath, DhcpPath;
+    bool ShowTrayIcon = true;
+    bool Withheld = false;
+    std::function<std::string()> LocalIP;
+};
+
+namespace {
+
+TFileResult WriteArpList(const TRows& rows, const TSaveSettings& s) {
+    if (s.Withheld) return Withheld();
+    return Guarded([&] { return WriteTextLines(s.ListPath, BuildArpList(rows, s.ShowTrayIcon)); });
 }
 
 // While the stored list is withheld the table lacks its rows, and scripts written from it would
 // drop their bindings and reservations when run; so they are withheld too.
-TFileResult TAddressTable::SaveBindArp() {
-    if (listWithheld_) return Withheld();
-    return Guarded([this] {
+TFileResult WriteBindArp(const TRows& rows, const TSaveSettings& s) {
+    if (s.Withheld) return Withheld();
+    return Guarded([&] {
         std::vector<std::string> lines;
         int badRow = -1;
-        bool built = BuildBindArp(rows_, lines, &badRow);
-        return WriteScript(PathOf("BindArp.bat"), built, badRow, lines);
+        bool built = BuildBindArp(rows, lines, &badRow);
+        return WriteScript(s.ArpPath, built, badRow, lines);
     });
 }
 
-TFileResult TAddressTable::SaveBindDhcp() {
-    if (listWithheld_) return Withheld();
-    return Guarded([this] {
+TFileResult WriteBindDhcp(const TRows& rows, const TSaveSettings& s) {
+    if (s.Withheld) return Withheld();
+    return Guarded([&] {
         std::vector<std::string> lines;
         int badRow = -1;
-        bool built = BuildBindDhcp(rows_, localIP_ ? localIP_() : std::string(), lines, &badRow);
-        return WriteScript(PathOf("BindDhcp.bat"), built, badRow, lines);
+        bool built = BuildBindDhcp(rows, s.LocalIP ? s.LocalIP() : std::string(), lines, &badRow);
+        return WriteScript(s.DhcpPath, built, badRow, lines);
     });
 }
+
+}  // namespace
+
+TSaveSettings TAddressTable::Settings() const {
+    return TSaveSettings{PathOf("ArpList.ini"), PathOf("BindArp.bat"), PathOf("BindDhcp.bat"),
+                         ShowTrayIcon,          listWithheld_,         localIP_};
+}
+
+TFileResult TAddressTable::SaveArpList() {
+    try {
+        MarkDuplicates();
+    } catch (const std::bad_alloc&) {
+        // The marks stay as they were; they are not part of the file.
+    }
+    return WriteArpList(rows_, Settings());
+}
+
+TFileResult TAddressTable::SaveBindArp() { return WriteBindArp(rows_, Settings()); }
+
+TFileResult TAddressTable::SaveBindDhcp() { return WriteBindDhcp(rows_, Settings()); }
 
 TSaveReport TAddressTable::SaveAll() {
     TSaveReport report;
@@ -162,4 +320,31 @@ TSaveReport TAddressTable::SaveAll() {
     report.Arp = SaveBindArp();
     report.Dhcp = SaveBindDhcp();
     return report;
+}
+
+std::function<TSaveReport()> TAddressTable::Snapshot() const {
+    TSaveSettings settings = Settings();
+    // The local address as it is now; a save on another thread never calls into the caller.
+    const std::string localIP = settings.LocalIP ? settings.LocalIP() : std::string();
+    settings.LocalIP = [localIP] { return localIP; };
+    std::shared_ptr<TMemoryRows> rows;
+    try {
+        rows = std::make_shared<TMemoryRows>();
+        if (!settings.Withheld) {
+            rows->Reserve(rows_.Count());
+            for (int i = 0; i < rows_.Count(); ++i) rows->Append(rows_.Row(i).IP, rows_.Row(i).MAC);
+        }
+    } catch (const std::bad_alloc&) {
+        return [] {
+            const TFileResult noMemory{TFileFault::Failed, ENOMEM, -1};
+            return TSaveReport{noMemory, noMemory, noMemory};
+        };
+    }
+    return [rows, settings] {
+        TSaveReport report;
+        report.List = WriteArpList(*rows, settings);
+        report.Arp = WriteBindArp(*rows, settings);
+        report.Dhcp = WriteBindDhcp(*rows, settings);
+        return report;
+    };
 }

@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <unordered_map>
 
 #include "Rows.h"
 #include "Sort.h"
@@ -19,6 +20,8 @@ enum class TLoadStatus {
     Missing,     // no file: the table starts empty and the first save creates it
     Unreadable,  // the file exists but could not be read: it is never overwritten afterwards
 };
+
+struct TSaveSettings;
 
 // What one save did with each of the three files.
 struct TSaveReport {
@@ -39,14 +42,24 @@ class TAddressTable {
     // Where the DHCP scope comes from; GetLocalIP unless replaced.
     void SetLocalIPSource(std::function<std::string()> source) { localIP_ = std::move(source); }
 
+    // What one find did to the table: the row it set, and whether that row is new.
+    struct TMerged {
+        int Row = -1;
+        bool Appended = false;
+    };
     // One successful probe: hostIP in host order, mac 6 bytes. Updates the first row with that
-    // IP text or appends a row and sorts; then SaveAll.
-    TSaveReport MergeFound(std::uint32_t hostIP, const std::uint8_t* mac);
-    // The first row whose IP text is exactly ipText.
+    // IP text or adds a row in address order, and the duplicate marks of the rows it touches.
+    // Nothing is saved: that is SaveAll's, or a TSaveWriter's with Snapshot.
+    TMerged MergeFound(std::uint32_t hostIP, const std::uint8_t* mac);
+    // The first row whose IP text is ipText. While the rows are in address order (after
+    // LoadArpList or SortByAddress, and changed through this table since) it takes the time of
+    // a binary search; otherwise every row is looked at.
     std::optional<int> FindIP(const std::string& ipText) const;
     void SortByAddress();
     void MarkDuplicates();
-    // Deletes the selected rows, then SaveAll.
+    // Deletes the selected rows and marks the duplicates among the rest.
+    void RemoveSelected();
+    // RemoveSelected, then SaveAll.
     TSaveReport DeleteSelected();
 
     // A list that cannot be read whole (too large, not a file, a read error, text hidden
@@ -58,6 +71,9 @@ class TAddressTable {
     TFileResult SaveBindDhcp();
     // SaveArpList, SaveBindArp, SaveBindDhcp.
     TSaveReport SaveAll();
+    // The table as it is now, for writing elsewhere: the returned save writes the three files
+    // exactly as SaveAll would have written them at this moment, on any thread.
+    std::function<TSaveReport()> Snapshot() const;
 
     // True after LoadArpList met a list file it could not read; no file is written after that,
     // so the stored list is never replaced by a table that lacks its rows.
@@ -65,9 +81,28 @@ class TAddressTable {
 
   private:
     std::string PathOf(const char* name) const;
+    TSaveSettings Settings() const;
+    bool Ordered() const { return rows_.Count() == orderedCount_; }
+    // The first row whose address sorts at or after key (LowerBound) or after it (UpperBound);
+    // the rows must be Ordered.
+    int LowerBound(std::uint32_t key) const;
+    int UpperBound(std::uint32_t key) const;
+    // Up to limit rows whose MAC text is mac, from the MAC index.
+    std::vector<int> RowsWithMAC(const std::string& mac, std::size_t limit) const;
+    void IndexMACs();
+    void UnindexMAC(const std::string& mac, std::uint32_t key);
+    // Marks after row's MAC became its present text, having been oldMac (none for a new row).
+    void UpdateMarks(int row, const std::string* oldMac);
 
     TRows& rows_;
     std::string dir_;
     std::function<std::string()> localIP_;
     bool listWithheld_ = false;
+    // The row count at which the rows were last known to be in address order.
+    int orderedCount_ = 0;
+    // Each row's MAC text (by its hash) to the row's address key; rows are found again by the
+    // address order. Built at the first find after a load or deletion; valid while it holds
+    // macIndexed_ rows.
+    std::unordered_multimap<std::uint64_t, std::uint32_t> macIndex_;
+    int macIndexed_ = -1;
 };

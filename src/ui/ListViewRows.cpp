@@ -29,7 +29,7 @@ const std::string& Cell(const TRow& row, int column) {
     }
 }
 
-std::size_t At(const std::vector<TRow>& rows, int i) {
+std::size_t At(const TRowList& rows, int i) {
     if (i < 0 || static_cast<std::size_t>(i) >= rows.size()) {
         throw std::out_of_range("row index out of range");
     }
@@ -76,6 +76,15 @@ void TRowModel::Append(TRow row) {
     endInsertRows();
 }
 
+void TRowModel::Insert(int at, TRow row) {
+    if (at < 0 || static_cast<std::size_t>(at) > rows_.size()) {
+        throw std::out_of_range("row index out of range");
+    }
+    beginInsertRows({}, at, at);
+    rows_.insert(static_cast<std::size_t>(at), std::move(row));
+    endInsertRows();
+}
+
 void TRowModel::Reorder(const std::vector<int>& order) {
     if (order.size() != rows_.size()) throw std::invalid_argument("order is not a permutation");
     std::vector<int> newRow(order.size(), -1);
@@ -89,7 +98,7 @@ void TRowModel::Reorder(const std::vector<int>& order) {
     if (!moved) return;
 
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-    std::vector<TRow> rows;
+    TRowList rows;
     rows.reserve(rows_.size());
     for (int k : order) rows.push_back(std::move(rows_[static_cast<std::size_t>(k)]));
     rows_ = std::move(rows);
@@ -119,7 +128,8 @@ void TRowModel::Remove(const std::vector<int>& rows) {
     if (runs.size() <= MaxRemovedRuns) {
         for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
             beginRemoveRows({}, run->first, run->second);
-            rows_.erase(rows_.begin() + run->first, rows_.begin() + run->second + 1);
+            rows_.erase(static_cast<std::size_t>(run->first),
+                        static_cast<std::size_t>(run->second) + 1);
             endRemoveRows();
         }
         return;
@@ -135,7 +145,7 @@ void TRowModel::Remove(const std::vector<int>& rows) {
         if (kept != i) rows_[kept] = std::move(rows_[i]);
         ++kept;
     }
-    rows_.resize(kept);
+    rows_.truncate(kept);
     endResetModel();
 }
 
@@ -163,6 +173,10 @@ void TListViewRows::SetRemark(int i, const std::string& remark) { model_->SetCel
 
 void TListViewRows::Append(const std::string& ip, const std::string& mac) {
     model_->Append(TRow{ip, mac, ""});
+}
+
+void TListViewRows::Insert(int at, const std::string& ip, const std::string& mac) {
+    model_->Insert(at, TRow{ip, mac, ""});
 }
 
 void TListViewRows::Reorder(const std::vector<int>& order) { model_->Reorder(order); }

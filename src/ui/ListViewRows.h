@@ -20,15 +20,16 @@ class TRowModel : public QAbstractTableModel {
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
 
-    const std::vector<TRow>& Rows() const { return rows_; }
+    const TRowList& Rows() const { return rows_; }
     void SetCell(int row, int column, const std::string& text);
     void Append(TRow row);
+    void Insert(int at, TRow row);
     void Reorder(const std::vector<int>& order);
     // rows: ascending, without repeats.
     void Remove(const std::vector<int>& rows);
 
   private:
-    std::vector<TRow> rows_;
+    TRowList rows_;
 };
 
 class TListViewRows : public TRows {
@@ -41,6 +42,7 @@ class TListViewRows : public TRows {
     void SetMAC(int i, const std::string& mac) override;
     void SetRemark(int i, const std::string& remark) override;
     void Append(const std::string& ip, const std::string& mac) override;
+    void Insert(int at, const std::string& ip, const std::string& mac) override;
     void Reorder(const std::vector<int>& order) override;
     void DeleteSelected() override;
 

@@ -18,6 +18,7 @@
 #include "ArpProbe.h"
 #include "LocalIP.h"
 #include "QueueDispatcher.h"
+#include "SaveWriter.h"
 #include "ScanIPThread.h"
 #include "ScanReport.h"
 #include "StopSignals.h"
@@ -112,13 +113,18 @@ int RunScanMode(const TScanRequest& request) {
 
     TScanReport report;
     TProgress progress(std::uint64_t{range->Last} - range->First + 1);
+    // The files are written beside the scan, as the window writes them; the scan is done once
+    // its last save has completed.
+    TSaveWriter writer([&table] { return table.Snapshot(); }, dispatcher);
+    bool changed = false;
     bool ended = false;
     thread = new TScanIPThread(range->First, range->Last, true, CreateArpProbe(), dispatcher);
     thread->OnScan = [&] {
         if (Found) {
             report.NoteFind(table, CurrentIP, MacAddr);
-            report.NoteSaves(table.MergeFound(CurrentIP, MacAddr));
-            // Told once it is in the files.
+            table.MergeFound(CurrentIP, MacAddr);
+            changed = true;
+            writer.Changed();
             progress.Clear();
             std::printf("%s\t%s\n", IPToStr(HostToNet(CurrentIP)).c_str(),
                         MacToColonStr(MacAddr).c_str());
@@ -129,7 +135,11 @@ int RunScanMode(const TScanRequest& request) {
     thread->OnTerminate = [&] {
         report.NoteContested(thread->Contested());
         thread = nullptr;
-        ended = true;
+        writer.AfterSave([&](const TSaveReport& saves) {
+            // The last save of the scan decides: a file it wrote holds every row.
+            if (changed) report.NoteSaves(saves);
+            ended = true;
+        });
     };
     thread->Start();
     while (!dispatcher->RunUntil([&] { return ended; }, std::chrono::hours(1))) {

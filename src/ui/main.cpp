@@ -50,7 +50,8 @@ TQuorvelForm::TQuorvelForm(TFormServices services, QWidget* parent)
       services_(WithDefaults(std::move(services))),
       rows_(ui_->ListView1),
       table_(rows_),
-      dispatcher_(std::make_shared<TQtDispatcher>()) {
+      dispatcher_(std::make_shared<TQtDispatcher>()),
+      writer_([this] { return table_.Snapshot(); }, dispatcher_) {
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
@@ -106,6 +107,8 @@ void TQuorvelForm::FormDestroy() {
         ScanThread->Cancel();
         ScanThread = nullptr;
     }
+    // Every find shown reaches the files before the window goes, also in the middle of a scan.
+    writer_.Flush();
     dispatcher_->Close();
 }
 
@@ -149,7 +152,12 @@ void TQuorvelForm::BtAboutClick() {
     box.exec();
 }
 
-void TQuorvelForm::D1Click() { ReportSaves(table_.DeleteSelected()); }
+void TQuorvelForm::D1Click() {
+    table_.RemoveSelected();
+    writer_.Changed();
+    writer_.AfterSave(
+        [this](const TSaveReport& report) { Guarded([this, report] { ReportSaves(report); }); });
+}
 
 void TQuorvelForm::ListView1ContextPopup(const QPoint& pos) {
     ui_->PopupMenu1->popup(ui_->ListView1->viewport()->mapToGlobal(pos));
@@ -158,7 +166,9 @@ void TQuorvelForm::ListView1ContextPopup(const QPoint& pos) {
 void TQuorvelForm::ScanStep() {
     if (Found) {
         scanReport_.NoteFind(table_, CurrentIP, MacAddr);
-        scanReport_.NoteSaves(table_.MergeFound(CurrentIP, MacAddr));
+        table_.MergeFound(CurrentIP, MacAddr);
+        scanChanged_ = true;
+        writer_.Changed();
     }
     ui_->IPEdit1->SetText(QString::fromStdString(IPToStr(HostToNet(CurrentIP + 1))));
     StepProgress();
@@ -167,10 +177,21 @@ void TQuorvelForm::ScanStep() {
 void TQuorvelForm::ScanDone() {
     if (ScanThread != nullptr) scanReport_.NoteContested(ScanThread->Contested());
     ScanThread = nullptr;
+    // The buttons return once the scan's last save has completed and its report is known.
+    endingScan_ = true;
+    writer_.AfterSave(
+        [this](const TSaveReport& report) { Guarded([this, report] { ScanSaved(report); }); });
+}
+
+void TQuorvelForm::ScanSaved(const TSaveReport& report) {
+    endingScan_ = false;
     ui_->BtStart->setEnabled(true);
     ui_->BtStop->setEnabled(false);
     progressDone_ = 0;
     ui_->ProgressBar1->setValue(0);
+    // The last save of a scan decides: a file it wrote holds every row, whatever earlier saves
+    // met.
+    if (std::exchange(scanChanged_, false)) scanReport_.NoteSaves(report);
     ReportScan(std::exchange(scanReport_, {}).Text());
 }
 

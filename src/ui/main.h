@@ -13,6 +13,7 @@
 #include "ListViewRows.h"
 #include "Look.h"
 #include "ScanReport.h"
+#include "SaveWriter.h"
 
 namespace Ui {
 class QuorvelForm;
@@ -36,7 +37,9 @@ class TQuorvelForm : public QWidget {
     TAddressTable& Table() { return table_; }
     TListViewRows& Rows() { return rows_; }
     Ui::QuorvelForm& Controls() { return *ui_; }
-    bool Scanning() const { return ScanThread != nullptr; }
+    TSaveWriter& Writer() { return writer_; }
+    // From the start of a scan until its last save has completed.
+    bool Scanning() const { return ScanThread != nullptr || endingScan_; }
 
     static const char* const RangeMessage;
     static const char* const UnreadableListMessage;
@@ -54,6 +57,7 @@ class TQuorvelForm : public QWidget {
     void ListView1ContextPopup(const QPoint& pos);
     void ScanStep();
     void ScanDone();
+    void ScanSaved(const TSaveReport& report);
     void ReportUnreadableList();
     void StepProgress();
     // Files a deletion's save left unwritten, told at once.
@@ -66,6 +70,7 @@ class TQuorvelForm : public QWidget {
     TListViewRows rows_;
     TAddressTable table_;
     std::shared_ptr<TQtDispatcher> dispatcher_;
+    TSaveWriter writer_;
     TScanIPThread* ScanThread = nullptr;
     // The progress bar counts in units of 2^progressShift_ addresses, so that a range of 2^31
     // addresses or more still fits its int maximum.
@@ -73,6 +78,9 @@ class TQuorvelForm : public QWidget {
     std::uint64_t progressDone_ = 0;
     bool centred_ = false;
     TScanReport scanReport_;
+    // The scan has changed the table; its last save's report is told when it ends.
+    bool scanChanged_ = false;
+    bool endingScan_ = false;
     TFrameCentring centring_;
 };
 

@@ -71,9 +71,11 @@ Up() {
     local size=$((1 << (32 - bits)))
     [ -n "$span" ] || span=$((size < 256 ? size : 256))
     [[ "$span" =~ ^[0-9]+$ ]] && [ "$span" -le "$size" ] || die "bad --span"
-    # Hosts from offset 10 on, evenly spread, never on an .0 or .255 address.
+    # Hosts from offset 10 on, evenly spread, never on an .0 or .255 address; packed one after
+    # another when they fill the span.
     local stride=$(((span - 12 - shared) / n))
-    [ "$stride" -ge 2 ] || die "$n hosts do not fit in $span addresses"
+    [ "$stride" -ge 1 ] || die "$n hosts do not fit in $span addresses"
+    [ "$stride" -ge 2 ] || [ "$shared" = 0 ] || die "--shared-mac needs room between the hosts"
 
     Down "$prefix"
     # From here on the script ends either with the whole LAN built or with nothing of it left,
@@ -95,10 +97,13 @@ Up() {
     ip -n "$s" addr add "198.18.0.1/$bits" dev lan0
     echo "scanner $s lan0 198.18.0.1 02:51:ff:00:00:01"
 
-    local k offset first=""
+    local k offset=0 first=""
     for ((k = 0; k < n; k++)); do
-        offset=$((10 + k * stride))
-        case $((offset & 255)) in 0 | 255) offset=$((offset + 1)) ;; esac
+        offset=$((10 + k * stride > offset + 1 ? 10 + k * stride : offset + 1))
+        while :; do
+            case $((offset & 255)) in 0 | 255) offset=$((offset + 1)) ;; *) break ;; esac
+        done
+        [ "$offset" -lt $((span - 2)) ] || die "$n hosts do not fit in $span addresses"
         [ -n "$first" ] || first=$offset
         AddStation "$prefix-h$k" "$offset" "$(Mac $((k + 1)))" "$bits" "p$k"
     done
@@ -108,8 +113,10 @@ Up() {
     if [ "$shared" = 1 ]; then
         AddStation "$prefix-d" $((first + 1)) "$(Mac 1)" "$bits" pd
     fi
-    echo "silent $(Ip4 $((first + 1 + shared)))"
-    echo "silent $(Ip4 $((first + 2 + shared)))"
+    if [ "$stride" -ge 2 ]; then
+        echo "silent $(Ip4 $((first + 1 + shared)))"
+        echo "silent $(Ip4 $((first + 2 + shared)))"
+    fi
     echo "silent $(Ip4 $((span - 2)))"
     building=""
 }

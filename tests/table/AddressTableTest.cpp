@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <future>
 #include <random>
 #include <string>
 #include <utility>
@@ -8,6 +9,8 @@
 
 #include "../support/TempDir.h"
 #include "AddressTable.h"
+#include "QueueDispatcher.h"
+#include "SaveWriter.h"
 #include "UTypes.h"
 
 namespace {
@@ -32,6 +35,7 @@ class AddressTableTest : public testing::Test {
     }
     void Find(const char* ip, const std::uint8_t* mac) {
         table.MergeFound(NetToHost(StrToIP(ip)), mac);
+        table.SaveAll();
     }
 
     TTempDir dir;
@@ -138,6 +142,63 @@ TEST_F(AddressTableTest, MarksEqualThePairwiseDefinitionOnRandomTables) {
     }
 }
 
+// Finds in random order on a table in address order: the rows, the marks and the files equal
+// those of appending, sorting and marking over all rows, as every find did before.
+TEST_F(AddressTableTest, FindsKeepOrderMarksAndFilesAsAWholeSortWould) {
+    std::mt19937 rng(11);
+    TTempDir other;
+    TMemoryRows plain;
+    TAddressTable reference(plain);
+    reference.SetDirectory(other.Path());
+    reference.SetLocalIPSource([] { return std::string("198.18.0.1"); });
+    for (TAddressTable* t : {&table, &reference}) {
+        t->Rows().Append("198.18.0.020", "02:00:00:00:00:01");  // another text of .20
+        t->Rows().Append("198.18.0.30", "02:00:00:00:00:02");
+        t->SortByAddress();
+        t->MarkDuplicates();
+    }
+    for (int i = 0; i < 300; ++i) {
+        const std::uint32_t ip = 0xC6120000u + rng() % 40;
+        const std::uint8_t mac[6] = {0x02, 0, 0, 0, 0, static_cast<std::uint8_t>(rng() % 6)};
+        const TAddressTable::TMerged merged = table.MergeFound(ip, mac);
+        const std::string ipText = IPToStr(HostToNet(ip));
+        ASSERT_EQ(table.FindIP(ipText), merged.Row);
+        ASSERT_EQ(rows.Rows()[static_cast<std::size_t>(merged.Row)].IP, ipText);
+
+        const std::string macText = MacToColonStr(mac);
+        int at = -1;
+        for (int r = 0; r < plain.Count() && at < 0; ++r) {
+            if (plain.Row(r).IP == ipText) at = r;
+        }
+        ASSERT_EQ(merged.Appended, at < 0);
+        if (at >= 0) {
+            plain.SetMAC(at, macText);
+        } else {
+            plain.Append(ipText, macText);
+            reference.SortByAddress();
+        }
+        reference.MarkDuplicates();
+        ASSERT_EQ(IPs(rows), IPs(plain)) << "find " << i;
+        ASSERT_EQ(Remarks(rows), Remarks(plain)) << "find " << i;
+    }
+    ASSERT_TRUE(table.Snapshot()());
+    ASSERT_TRUE(reference.SaveAll());
+    for (const char* file : {"ArpList.ini", "BindArp.bat", "BindDhcp.bat"})
+        EXPECT_EQ(dir.Read(file), other.Read(file)) << file;
+}
+
+TEST_F(AddressTableTest, FindIPGivesTheFirstRowOfThatText) {
+    for (const char* ip : {"10.0.0.3", "10.0.0.1", "10.0.0.01", "10.0.0.1", "junk"})
+        rows.Append(ip, "");
+    table.SortByAddress();
+    EXPECT_EQ(table.FindIP("10.0.0.1"), 1);
+    EXPECT_EQ(table.FindIP("10.0.0.01"), 2);
+    EXPECT_EQ(table.FindIP("junk"), 0);
+    EXPECT_EQ(table.FindIP("10.0.0.2"), std::nullopt);
+    rows.Append("10.0.0.2", "");  // behind the table's back: still found
+    EXPECT_EQ(table.FindIP("10.0.0.2"), 5);
+}
+
 TEST_F(AddressTableTest, SortPutsUnreadableAddressesFirstAndKeepsEqualOnesInOrder) {
     for (const char* ip : {"10.0.0.3", "not an address", "10.0.0.1", "0.0.0.0", "10.0.0.2"}) {
         rows.Append(ip, "");
@@ -169,6 +230,70 @@ TEST_F(AddressTableTest, SortPutsUnreadableAddressesFirstAndKeepsEqualOnesInOrde
     std::vector<std::pair<std::string, std::string>> sorted;
     for (const TRow& r : many.Rows()) sorted.emplace_back(r.IP, r.MAC);
     EXPECT_EQ(sorted, expected);
+}
+
+}  // namespace
+
+namespace {
+
+// Changes made while a save is held up are written together by the next one, which holds the
+// newest table; each waiter hears of the first save holding the table as it was when it asked.
+TEST_F(AddressTableTest, WriterGathersChangesMadeDuringASaveIntoTheNext) {
+    auto dispatcher = std::make_shared<TQueueDispatcher>();
+    int snapshots = 0;
+    TSaveWriter writer(
+        [&] {
+            ++snapshots;
+            return table.Snapshot();
+        },
+        dispatcher);
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    writer.SetBeforeSave([released] { released.wait(); });
+    std::vector<int> heard;
+    for (int i = 1; i <= 5; ++i) {
+        const std::uint8_t mac[6] = {0x02, 0, 0, 0, 0, static_cast<std::uint8_t>(i)};
+        table.MergeFound(0xC6120000u + static_cast<std::uint32_t>(i), mac);
+        writer.Changed();
+        writer.AfterSave([&heard, i](const TSaveReport& report) {
+            EXPECT_TRUE(report);
+            heard.push_back(i);
+        });
+    }
+    EXPECT_EQ(snapshots, 1);
+    EXPECT_TRUE(heard.empty());
+    release.set_value();
+    ASSERT_TRUE(dispatcher->RunUntil([&] { return writer.Idle() && heard.size() == 5; },
+                                     std::chrono::seconds(20)));
+    EXPECT_EQ(snapshots, 2);
+    EXPECT_EQ(heard, (std::vector<int>{1, 2, 3, 4, 5}));
+    EXPECT_NE(dir.Read("ArpList.ini").find("198.18.0.5|02:00:00:00:00:05\r\n"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// Rows inserted anywhere, many blocks' worth, then some deleted: the same sequence as a vector's.
+TEST(MemoryRows, InsertsAndDeletionsKeepTheSequence) {
+    std::mt19937 rng(5);
+    TMemoryRows rows;
+    std::vector<std::string> expected;
+    for (int i = 0; i < 3000; ++i) {
+        const auto at = static_cast<int>(rng() % (expected.size() + 1));
+        rows.Insert(at, std::to_string(i), "");
+        expected.insert(expected.begin() + at, std::to_string(i));
+    }
+    for (int i = 0; i < 3000; i += 3) rows.Select(i);
+    rows.DeleteSelected();
+    std::vector<std::string> kept;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        if (i % 3 != 0) kept.push_back(expected[i]);
+    }
+    rows.Insert(0, "first", "");
+    kept.insert(kept.begin(), "first");
+    ASSERT_EQ(IPs(rows), kept);
+    EXPECT_THROW(rows.Insert(rows.Count() + 1, "", ""), std::out_of_range);
 }
 
 }  // namespace

@@ -204,8 +204,8 @@ class FileFaultTest : public testing::Test {
         ASSERT_EQ(again.LoadArpList(), TLoadStatus::Loaded);
         ASSERT_EQ(loaded.Count(), rowCount);
         for (int i = 0; i < rowCount; ++i) {
-            EXPECT_EQ(loaded.Rows()[i].IP, rows.Rows()[i].IP);
-            EXPECT_EQ(loaded.Rows()[i].MAC, rows.Rows()[i].MAC);
+            EXPECT_EQ(loaded.Row(i).IP, rows.Row(i).IP);
+            EXPECT_EQ(loaded.Row(i).MAC, rows.Row(i).MAC);
         }
         std::string arp = ReadFile(dir + "/BindArp.bat");
         EXPECT_EQ(std::count(arp.begin(), arp.end(), '\n'), rowCount + 2);
@@ -862,7 +862,7 @@ TEST(KilledWhileSaving, TheListIsAlwaysOneWholeTable) {
 // may read (its rows would go into that user's next file) or to a pipe (whose blocked writer an
 // open would release). The list is unreadable, the target is never opened, nothing is written.
 TEST(LinkedList, RootReadsNothingThroughAnotherUsersLink) {
-    if (geteuid() != 0) GTEST_SKIP() << "needs root to meet another user's link";
+    if (geteuid() != 0) QUORVEL_SKIP_ROOT_ONLY() << "needs root to meet another user's link";
     struct Case {
         const char* name;
         void (*make)(const std::string& path);

@@ -65,8 +65,8 @@ TEST(LargeList, MillionRowsLoadSaveAndLoadAgain) {
     ASSERT_EQ(reloaded.LoadArpList(), TLoadStatus::Loaded);
     ASSERT_EQ(again.Count(), kRows);
     for (int i = 0; i < kRows; ++i) {
-        const TRow& a = rows.Rows()[static_cast<std::size_t>(i)];
-        const TRow& b = again.Rows()[static_cast<std::size_t>(i)];
+        const TRow& a = rows.Row(i);
+        const TRow& b = again.Row(i);
         ASSERT_TRUE(a.IP == b.IP && a.MAC == b.MAC && a.Remark == b.Remark) << "row " << i;
     }
 }

@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-#include "ArpProbeLinux.h"
+#include "FrameLinkPacket.h"
 
 namespace {
 

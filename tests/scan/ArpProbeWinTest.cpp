@@ -38,6 +38,7 @@ struct TScriptedSendArp {
     std::map<std::uint32_t, TMacAddr> answers;  // host order
     TSteady::duration answerAfter = 50ms;
     TSteady::duration failAfter = 3s;
+    std::uint32_t failWith = 67;  // ERROR_BAD_NET_NAME: nobody answered
     std::mutex mutex;
     std::vector<std::uint32_t> calls;  // host order
 
@@ -50,9 +51,9 @@ struct TScriptedSendArp {
             }
             auto it = s->answers.find(ip);
             std::this_thread::sleep_for(it == s->answers.end() ? s->failAfter : s->answerAfter);
-            if (it == s->answers.end()) return false;
+            if (it == s->answers.end()) return s->failWith;
             std::copy(it->second.begin(), it->second.end(), mac);
-            return true;
+            return std::uint32_t{0};
         };
     }
     std::size_t Calls() {
@@ -73,6 +74,7 @@ struct TWinScan {
     std::shared_ptr<TScriptedSendArp> sendArp = std::make_shared<TScriptedSendArp>();
     std::vector<THandOff> handOffs;
     bool ended = false;
+    TProbeFault fault;
     TScanIPThread* worker = nullptr;
 
     void Start(const char* first, const char* last) {
@@ -84,6 +86,7 @@ struct TWinScan {
             handOffs.push_back({CurrentIP, Found, mac});
         };
         worker->OnTerminate = [this] {
+            fault = worker->Fault();
             ended = true;
             worker = nullptr;
         };
@@ -146,6 +149,26 @@ TEST(ArpProbeWin, StopAndCloseEndTheScanWithinOneTimeout) {
         auto took = TSteady::now() - stop;
         EXPECT_LT(took, close ? 1s : 3s) << (close ? "close" : "stop");
         EXPECT_EQ(scan.handOffs.size(), close ? 0u : 1u);
+    }
+}
+
+// A scan none of whose calls could be made (as under Wine: "not supported") ends saying so, with
+// the system's code; one address that was asked and found is enough for it not to.
+TEST(ArpProbeWin, ScanWhoseEveryCallIsRefusedSaysSo) {
+    for (bool oneAnswers : {false, true}) {
+        TWinScan scan;
+        scan.sendArp->failAfter = 1ms;
+        scan.sendArp->failWith = 50;  // ERROR_NOT_SUPPORTED
+        if (oneAnswers) scan.sendArp->answers[NetToHost(StrToIP("198.18.7.9"))] = MacOf(9);
+        scan.Start("198.18.7.0", "198.18.7.31");
+        ASSERT_TRUE(scan.RunUntilEnd(10s));
+        EXPECT_EQ(scan.handOffs.size(), 32u);
+        if (oneAnswers) {
+            EXPECT_EQ(scan.fault.Kind, TProbeFaultKind::None);
+        } else {
+            EXPECT_EQ(scan.fault.Kind, TProbeFaultKind::Refused);
+            EXPECT_EQ(scan.fault.Detail.rfind("SendARP: 50", 0), 0u) << scan.fault.Detail;
+        }
     }
 }
 

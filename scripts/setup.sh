@@ -19,8 +19,10 @@ if [ "$mode" = test ]; then
 fi
 if [ "$mode" = windows ]; then
     # The host's Qt provides moc, rcc and uic to the Qt cross-build; dpkg-dev unpacks its source.
-    # Xvfb, xdotool and ImageMagick drive and photograph the real window under Wine.
-    packages=(cmake ninja-build g++-mingw-w64-x86-64-posix wine64 googletest qt6-base-dev
+    # Xvfb, xdotool and ImageMagick drive and photograph the real window under Wine; Wine's
+    # wpcap.dll captures and sends frames through libpcap, and the Linux program's late_host
+    # (bench/) answers late on the Windows probe's LAN.
+    packages=(cmake ninja-build g++-mingw-w64-x86-64-posix wine64 libpcap0.8 googletest qt6-base-dev
               qt6-base-dev-tools dpkg-dev xz-utils xvfb xauth xdotool imagemagick fonts-wqy-zenhei
               unzip g++ libgl-dev qt6-qpa-plugins)
 fi

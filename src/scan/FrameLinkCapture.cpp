@@ -48,7 +48,8 @@ struct TCaptureApi {
     int(__cdecl* SetFilter)(pcap_t*, bpf_program*) = nullptr;
     void(__cdecl* FreeCode)(bpf_program*) = nullptr;
     int(__cdecl* SetNonblock)(pcap_t*, int, char*) = nullptr;
-    HANDLE(__cdecl* GetEvent)(pcap_t*) = nullptr;  // optional
+    // Npcap's only: WinPcap-compatible builds may export it without giving an event.
+    HANDLE(__cdecl* GetEvent)(pcap_t*) = nullptr;
     int(__cdecl* NextEx)(pcap_t*, pcap_pkthdr**, const unsigned char**) = nullptr;
     int(__cdecl* SendPacket)(pcap_t*, const unsigned char*, int) = nullptr;
     char*(__cdecl* GetErr)(pcap_t*) = nullptr;
@@ -80,15 +81,17 @@ const TCaptureApi& CaptureApi() {
         const UINT n = GetSystemDirectoryW(dir, MAX_PATH);
         if (n == 0 || n >= MAX_PATH) return a;
         const std::wstring system(dir, n);
+        bool npcap = true;
         for (const std::wstring& path : {system + L"\\Npcap\\wpcap.dll", system + L"\\wpcap.dll"}) {
             a.Module = LoadByFullPath(path);
             if (a.Module != nullptr) break;
+            npcap = false;
         }
         if (a.Module == nullptr) return a;
         const HMODULE m = a.Module;
         Resolve(m, "pcap_set_immediate_mode", &a.SetImmediateMode);
         Resolve(m, "pcap_set_tstamp_type", &a.SetTstampType);
-        Resolve(m, "pcap_getevent", &a.GetEvent);
+        if (npcap) Resolve(m, "pcap_getevent", &a.GetEvent);
         const bool all =
             Resolve(m, "pcap_create", &a.Create) && Resolve(m, "pcap_set_snaplen", &a.SetSnaplen) &&
             Resolve(m, "pcap_set_promisc", &a.SetPromisc) &&

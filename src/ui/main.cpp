@@ -37,6 +37,27 @@ void ShowWarning(QWidget* parent, const QString& text) {
     ShowMessageBox(parent, QMessageBox::Warning, Q("提示"), text);
 }
 
+// A scan that could not ask the network, or stopped being able to, must not read as an empty
+// network: its end says so once.
+void ReportProbeFault(QWidget* parent, const TProbeFault& fault) {
+    std::string text;
+    switch (fault.Kind) {
+        case TProbeFaultKind::None:
+            return;
+        case TProbeFaultKind::Refused:
+            text =
+                "本次扫描未能探测任何地址：系统拒绝了每一个ARP请求（" + fault.Detail +
+                "）。\n未找到的地址并不表示没有主机，列表也未因此改变。\n"
+                "请安装 Npcap 后再扫描；若安装时选择了仅限管理员使用，请以管理员身份运行本程序。";
+            break;
+        case TProbeFaultKind::LinkFailed:
+            text = "扫描途中网卡的抓包接口出错（" + fault.Detail +
+                   "），此后的地址都未经探测，未找到的地址并不表示没有主机。";
+            break;
+    }
+    ShowWarning(parent, QString::fromStdString(text));
+}
+
 QString FaultText(const TFileResult& result, bool script) {
     switch (result.Fault) {
         case TFileFault::None:
@@ -209,7 +230,11 @@ void TQuorvelForm::ScanStep() {
 
 void TQuorvelForm::ScanDone() {
     std::vector<TContested> contested;
-    if (ScanThread != nullptr) contested = ScanThread->Contested();
+    TProbeFault fault;
+    if (ScanThread != nullptr) {
+        contested = ScanThread->Contested();
+        fault = ScanThread->Fault();
+    }
     ScanThread = nullptr;
     ui_->BtStart->setEnabled(true);
     ui_->BtStop->setEnabled(false);
@@ -217,6 +242,7 @@ void TQuorvelForm::ScanDone() {
     ui_->ProgressBar1->setValue(0);
     ReportScanSaves();
     ReportContested(contested);
+    ReportProbeFault(this, fault);
 }
 
 void TQuorvelForm::StepProgress() {

@@ -33,7 +33,8 @@ bash tests/netns/wine-probe.sh build-win/tests/netns/wine_capture_tests.exe "$la
     tests/netns/lan.sh || status=$?
 [ "$status" -eq 0 ] || [ "$status" -eq 77 ] || exit "$status"
 status=0
-bash tests/e2e/window-wine.sh "$zip" "$linux" tests/netns/lan.sh build-win/artifacts || status=$?
+bash tests/e2e/window-wine.sh "$zip" "$linux" tests/netns/lan.sh build-win/artifacts \
+    build-win/tests/e2e/wpcap.dll || status=$?
 [ "$status" -eq 0 ] || [ "$status" -eq 77 ] || exit "$status"
 echo "Windows stage: Qt and packages $((prepared - begin)) s, build and Wine tests" \
     "$((tested - prepared)) s, zip and window run $((SECONDS - tested)) s"

@@ -15,14 +15,15 @@ if [ "$(id -u)" -ne 0 ]; then
     exit 77
 fi
 
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 prefix=qwcap$$
 work=$(mktemp -d)
 latepid=""
 Cleanup() {
     [ -z "$latepid" ] || kill "$latepid" 2>/dev/null || true
     if [ -d "$work/wineprefix" ]; then
-        WINEPREFIX=$work/wineprefix wineserver -k 2>/dev/null || true
-        WINEPREFIX=$work/wineprefix wineserver -w 2>/dev/null || true
+        WINEPREFIX=$work/wineprefix "$wineserver" -k 2>/dev/null || true
+        WINEPREFIX=$work/wineprefix "$wineserver" -w 2>/dev/null || true
     fi
     bash "$lan" down "$prefix" || true
     rm -rf "$work"

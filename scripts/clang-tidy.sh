@@ -40,9 +40,9 @@ if [ ! -f "$winbuild/compile_commands.json" ]; then
         -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_WERROR=ON -DQUORVEL_BUILD_UI=OFF \
         -DQUORVEL_BUILD_TESTS=OFF -DQUORVEL_BUILD_BENCH=OFF >/dev/null
 fi
-extra=(--extra-arg=--target=x86_64-w64-mingw32)
+extra=(-extra-arg=--target=x86_64-w64-mingw32)
 while read -r dir; do
-    case "$dir" in */include/c++*) extra+=("--extra-arg=-isystem$dir") ;; esac
+    case "$dir" in */include/c++*) extra+=("-extra-arg=-isystem$dir") ;; esac
 done < <(echo | "$cross" -xc++ -E -v - 2>&1 | sed -n '/#include <...> search starts/,/End of/p')
 "$tidy" -p "$winbuild" -j 2 -quiet "${extra[@]}" "^$here/src/.*\.(cpp|cc)\$" >>"$log" 2>&1 ||
     status=$?

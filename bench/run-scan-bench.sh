@@ -160,7 +160,7 @@ WineCase() {
     local lm wm
     lm=$(printf '%s\n' "${l[@]}" | Median)
     wm=$(printf '%s\n' "${w[@]}" | Median)
-    printf '%-14s %-20s %9.3f %6s %11s %6s %7.2f\n' "/24" "quorvel-capture-tmpfs" "$wm" "$wh" \
+    printf '%-14s %-20s %9.3f %6s %11s %6s %7.2f\n' "/24" "quorvel-wine-tmpfs" "$wm" "$wh" \
         "($lm)" "$lh" "$(awk -v a="$wm" -v b="$lm" 'BEGIN {print a / b}')"
     WineDone
     kill "$latepid"
@@ -171,10 +171,10 @@ WineCase() {
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 if [ -f "$winbench" ] && [ -x "$wineserver" ]; then
     WineCase
-    echo "capture-tmpfs: the Windows engine under Wine; its ratio is to the median of the Linux"
+    echo "wine-tmpfs: the Windows engine under Wine; its ratio is to the median of the Linux"
     echo "raw probe's runs (raw-tmpfs) between its own (shown in brackets), not to arp-scan's."
 else
-    echo "capture-tmpfs: skipped (no $winbench: cmake --build --preset windows-cross" \
+    echo "wine-tmpfs: skipped (no $winbench: cmake --build --preset windows-cross" \
         "--target scan_bench)"
 fi
 echo "load average at end: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -55,6 +55,7 @@ Wine() {  # the program's own folder only: no WINEPATH, no Qt settings from outs
         "$wine" "$@"
 }
 overrides=""
+FailDetails() { InNs import -window root "$artifacts/wine-failure.png" || true; }
 # Right-clicks the list below its rows and picks "删除地址(&D)"; waits for the last file written.
 SaveThroughMenu() {  # window folder
     [ ! -e "$2/BindDhcp.bat" ] || Fail "files written before the save in $2"
@@ -74,6 +75,9 @@ WarningShown() { [ -n "$(Warning)" ]; }
 ScanToItsEnd() {  # window, screenshot name
     InNs xdotool windowactivate --sync "$1" 2>/dev/null || InNs xdotool windowfocus --sync "$1"
     sleep 0.5
+    # A click on the list's empty part: the window has the keyboard, however it was started.
+    InNs xdotool mousemove --window "$1" 200 150 click 1
+    sleep 0.5
     InNs xdotool key alt+s
     WaitFor 60 "the warning at the scan's end" WarningShown
     sleep 1
@@ -87,6 +91,11 @@ Quit() {
     kill "$app"
     wait "$app" 2>/dev/null || true
     app=""
+}
+QuitWine() {  # the program under Wine ends with every process of its prefix
+    Quit
+    WINEPREFIX="$work/wineprefix" "$(dirname "$wine")/wineserver" -k 2>/dev/null || true
+    WINEPREFIX="$work/wineprefix" "$(dirname "$wine")/wineserver" -w 2>/dev/null || true
 }
 Same() {  # folder, folder, what: the three files byte for byte
     local f
@@ -159,7 +168,7 @@ echo "window under Wine: the three files are byte-identical to the Linux program
 begin=$SECONDS
 ScanToItsEnd "$window" wine-after-scan.png
 echo "scan of the proposed range under Wine, to its warning: $((SECONDS - begin)) s"
-Quit
+QuitWine
 Same "$work/linux" "$work/windows" "after the scan"
 grep -q '^198\.18\.0\.10|' "$work/windows/ArpList.ini" || Fail "the scan found no host"
 for f in ArpList.ini BindArp.bat BindDhcp.bat; do cp "$work/windows/$f" "$artifacts/wine-$f"; done
@@ -172,10 +181,11 @@ overrides=";wpcap=d"
 app=$!
 window=$(Find '^Quorvel$' 60)
 [ -n "$window" ] || { cat "$work/sendarp.log"; Fail "no window without wpcap.dll"; }
-sleep 1
+sleep 2
+SaveThroughMenu "$window" "$work/sendarp"
 cp "$work/sendarp/ArpList.ini" "$work/sendarp.before"
 ScanToItsEnd "$window" wine-sendarp-warning.png
-Quit
+QuitWine
 cmp -s "$work/sendarp/ArpList.ini" "$work/sendarp.before" || Fail "the list changed without probing"
 Planted
 echo "window under Wine without wpcap.dll: the scan went through SendARP and said it could not ask"

@@ -144,7 +144,7 @@ WineCase() {
     latepid=$!
     winprefix=$(mktemp -d)
     mount -t tmpfs tmpfs "$winprefix"
-    trap 'WineDone; [ -z "$latepid" ] || kill "$latepid" 2>/dev/null; "$lan" down "$prefix"' EXIT
+    trap 'WineDone; [ -z "$latepid" ] || kill "$latepid" 2>/dev/null || true; "$lan" down "$prefix"' EXIT
     ip netns exec "$ns" env WINEPREFIX="$winprefix" "$here/cmake/wine-run.sh" wineboot --init \
         >/dev/null 2>&1
     local l=() w=() lh="" wh=""

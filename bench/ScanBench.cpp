@@ -3,14 +3,20 @@
 // saving the three files (into a temporary folder); the scan ends once its last save has
 // completed. Run it inside the network namespace to be scanned.
 //
-//   scan_bench raw|neigh|auto FIRST LAST
+//   scan_bench raw|neigh|auto FIRST LAST     (on Windows: capture|auto FIRST LAST)
 //
 // Prints one line: back-end, addresses, wall seconds, hosts found, rows in the saved list, the
 // longest hand-off on the main thread, the mean time per answering
 // and per silent address (time between hand-offs: the probe's own time only while scanning
 // strictly one address at a time), and the peak resident memory.
+#ifdef _WIN32
+#include <windows.h>
+// windows.h before psapi.h
+#include <psapi.h>
+#else
 #include <sys/resource.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -22,11 +28,16 @@
 #include <string>
 
 #include "AddressTable.h"
-#include "ArpProbeLinux.h"
 #include "QueueDispatcher.h"
 #include "SaveWriter.h"
 #include "ScanIPThread.h"
 #include "UTypes.h"
+#ifdef _WIN32
+#include "ArpProbeRaw.h"
+#include "FrameLinkCapture.h"
+#else
+#include "ArpProbeLinux.h"
+#endif
 
 namespace {
 
@@ -34,32 +45,66 @@ using TTime = std::chrono::steady_clock::time_point;
 
 double Seconds(TTime from, TTime to) { return std::chrono::duration<double>(to - from).count(); }
 
-std::unique_ptr<TArpProbe> MakeProbe(const std::string& kind) {
+std::unique_ptr<TArpProbe> MakeProbe(const std::string& kind, std::uint32_t first,
+                                     std::uint32_t last) {
+#ifdef _WIN32
+    if (kind == "capture") {
+        auto link = OpenCaptureLink(first, last);
+        return link ? CreateRawArpProbeOn(std::move(link)) : nullptr;
+    }
+#else
+    (void)first, (void)last;
     if (kind == "raw") return CreateRawArpProbe();
     if (kind == "neigh") return CreateNeighArpProbe();
+#endif
     return CreateArpProbe();
+}
+
+// A new empty folder for the three files; empty when none could be made.
+std::string MakeTempDir() {
+#ifdef _WIN32
+    auto dir = std::filesystem::temp_directory_path() /
+               ("quorvel-scan-bench-" + std::to_string(GetCurrentProcessId()));
+    std::error_code ec;
+    return std::filesystem::create_directory(dir, ec) ? dir.string() : std::string();
+#else
+    char dirTemplate[] = "/tmp/quorvel-scan-bench-XXXXXX";
+    return mkdtemp(dirTemplate) == nullptr ? std::string() : std::string(dirTemplate);
+#endif
+}
+
+long PeakMemoryKb() {
+#ifdef _WIN32
+    PROCESS_MEMORY_COUNTERS c{};
+    if (!GetProcessMemoryInfo(GetCurrentProcess(), &c, sizeof c)) return 0;
+    return static_cast<long>(c.PeakWorkingSetSize / 1024);
+#else
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+#endif
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc != 4) {
-        std::fprintf(stderr, "usage: scan_bench raw|neigh|auto FIRST LAST\n");
+        std::fprintf(stderr, "usage: scan_bench raw|neigh|capture|auto FIRST LAST\n");
         return 2;
     }
     std::uint32_t first = NetToHost(StrToIP(argv[2]));
     std::uint32_t last = NetToHost(StrToIP(argv[3]));
-    auto probe = MakeProbe(argv[1]);
+    auto probe = MakeProbe(argv[1], first, last);
     if (!probe || first == 0 || last < first) {
         std::fprintf(stderr, "scan_bench: no %s probe here, or a bad range\n", argv[1]);
         return 2;
     }
-    char dirTemplate[] = "/tmp/quorvel-scan-bench-XXXXXX";
-    if (mkdtemp(dirTemplate) == nullptr) return 2;
+    const std::string dir = MakeTempDir();
+    if (dir.empty()) return 2;
 
     TMemoryRows rows;
     TAddressTable table(rows);
-    table.SetDirectory(dirTemplate);
+    table.SetDirectory(dir);
     table.SetLocalIPSource([] { return std::string("198.18.0.1"); });
     auto dispatcher = std::make_shared<TQueueDispatcher>();
     TSaveWriter writer([&table] { return table.Snapshot(); }, dispatcher);
@@ -95,18 +140,16 @@ int main(int argc, char** argv) {
     double wall = Seconds(start, std::chrono::steady_clock::now());
 
     int savedRows = 0;
-    std::ifstream list(std::string(dirTemplate) + "/ArpList.ini");
+    std::ifstream list(dir + "/ArpList.ini");
     for (std::string line; std::getline(list, line);)
         savedRows += line.find('|') != std::string::npos;
 
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
     std::printf(
         "backend=%s addresses=%u wall_s=%.3f found=%d rows=%d saved_rows=%d ordered=%s "
         "handoff_max_ms=%.2f answering_ms=%.1f silent_ms=%.1f maxrss_kb=%ld\n",
         argv[1], last - first + 1, wall, found, rows.Count(), savedRows, ordered ? "yes" : "NO",
         1000 * longestHandOff, answering ? 1000 * answeringTime / answering : 0.0,
-        silent ? 1000 * silentTime / silent : 0.0, usage.ru_maxrss);
-    std::filesystem::remove_all(dirTemplate);
+        silent ? 1000 * silentTime / silent : 0.0, PeakMemoryKb());
+    std::filesystem::remove_all(dir);
     return ordered && ended && savedRows == rows.Count() ? 0 : 1;
 }

@@ -124,6 +124,63 @@ Case "/22-dense" "--bits 16 --span 1024" 198.18.0.0 198.18.3.255 198.18.0.0/22 "
 if [ "$full" = 1 ]; then
     Case "/16" "--bits 16 --span 65536" 198.18.0.0 198.18.255.255 198.18.0.0/16 "${runs:-1}" raw
 fi
+
+# The Windows engine: the same raw probe over the packet capture library (Wine's wpcap.dll), run
+# under Wine beside the Linux raw probe on the same /24 with the late host, runs interleaved, both
+# with their files on a tmpfs (the Wine prefix, where the Windows program's temporary folder is,
+# lies on one), so that the engines are compared and not the disk. The prefix is made once inside
+# the scanner's namespace, so that its adapter is the LAN's.
+winbench=${QUORVEL_WIN_SCAN_BENCH:-$here/build-win/bench/scan_bench.exe}
+winprefix=""
+WineDone() {
+    [ -n "$winprefix" ] || return 0
+    WINEPREFIX="$winprefix" "$wineserver" -k 2>/dev/null || true
+    WINEPREFIX="$winprefix" "$wineserver" -w 2>/dev/null || true
+    umount "$winprefix" && rm -rf "$winprefix"
+    winprefix=""
+}
+WineCase() {
+    local n=${runs:-5} stations lns lip lmac i t h r out
+    stations=$("$lan" up "$prefix" 21)
+    read -r _ lns lip lmac <<<"$(grep "^host $prefix-h20 " <<<"$stations")"
+    ip netns exec "$lns" sysctl -q -w net.ipv4.conf.eth0.arp_ignore=8
+    ip netns exec "$lns" "$late" eth0 "$lip" "$lmac" 1000 2>/dev/null &
+    latepid=$!
+    winprefix=$(mktemp -d)
+    mount -t tmpfs tmpfs "$winprefix"
+    trap 'WineDone; [ -z "$latepid" ] || kill "$latepid" 2>/dev/null || true; "$lan" down "$prefix"' EXIT
+    ip netns exec "$ns" env WINEPREFIX="$winprefix" "$here/cmake/wine-run.sh" wineboot --init \
+        >/dev/null 2>&1
+    local l=() w=() lh="" wh=""
+    for ((i = 0; i < n; i++)); do
+        read -r t h r <<<"$(Ours raw-tmpfs 198.18.0.0 198.18.0.255)"
+        l+=("$t")
+        lh=$h
+        out=$(ip netns exec "$ns" env WINEPREFIX="$winprefix" "$here/cmake/wine-run.sh" \
+            "$winbench" capture 198.18.0.0 198.18.0.255)
+        w+=("$(echo "$out" | Field wall_s)")
+        wh=$(($(echo "$out" | Field found) - 1))
+    done
+    local lm wm
+    lm=$(printf '%s\n' "${l[@]}" | Median)
+    wm=$(printf '%s\n' "${w[@]}" | Median)
+    printf '%-14s %-20s %9.3f %6s %11s %6s %7.2f\n' "/24" "quorvel-wine-tmpfs" "$wm" "$wh" \
+        "($lm)" "$lh" "$(awk -v a="$wm" -v b="$lm" 'BEGIN {print a / b}')"
+    WineDone
+    kill "$latepid"
+    wait "$latepid" || true
+    latepid=""
+    "$lan" down "$prefix"
+}
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+if [ -f "$winbench" ] && [ -x "$wineserver" ]; then
+    WineCase
+    echo "wine-tmpfs: the Windows engine under Wine; its ratio is to the median of the Linux"
+    echo "raw probe's runs (raw-tmpfs) between its own (shown in brackets), not to arp-scan's."
+else
+    echo "wine-tmpfs: skipped (no $winbench: cmake --build --preset windows-cross" \
+        "--target scan_bench)"
+fi
 echo "load average at end: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "hosts: answering hosts found, the scanner's own address not counted (21 expected, 1000 on"
 echo "/22-dense, one of them answering 1.0 s late);"

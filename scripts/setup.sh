@@ -14,15 +14,19 @@ if [ "$mode" = test ]; then
     # openbox (tests/ui/under-wm.sh).
     packages+=(libgtest-dev libgmock-dev xvfb xauth libcap2-bin xdotool xclip imagemagick libx11-dev
                clang libclang-rt-14-dev clang-tidy openbox)
+    # clang-tidy reads the Windows sources through a mingw-w64 cross build's compile commands.
+    packages+=(g++-mingw-w64-x86-64-posix)
     # The installed program and its Debian package (tests/install).
     packages+=(desktop-file-utils appstream lintian dpkg-dev file x11-utils)
 fi
 if [ "$mode" = windows ]; then
     # The host's Qt provides moc, rcc and uic to the Qt cross-build; dpkg-dev unpacks its source.
-    # Xvfb, xdotool and ImageMagick drive and photograph the real window under Wine.
-    packages=(cmake ninja-build g++-mingw-w64-x86-64-posix wine64 googletest qt6-base-dev
-              qt6-base-dev-tools dpkg-dev xz-utils xvfb xauth xdotool imagemagick fonts-wqy-zenhei
-              unzip g++ libgl-dev qt6-qpa-plugins)
+    # Xvfb, xdotool and ImageMagick drive and photograph the real window under Wine; Wine's
+    # wpcap.dll captures and sends frames through libpcap, and the Linux program's late_host
+    # (bench/) answers late on the Windows probe's LAN.
+    packages=(cmake ninja-build g++-mingw-w64-x86-64-posix wine64 libpcap0.8 googletest
+              qt6-base-dev qt6-base-dev-tools dpkg-dev xz-utils xvfb xauth xdotool imagemagick
+              fonts-wqy-zenhei unzip g++ libgl-dev qt6-qpa-plugins)
 fi
 
 missing=()

@@ -18,17 +18,23 @@ tested=$SECONDS
 zip=$(ls build-win/quorvel-*-win64.zip)
 echo "zip: $zip ($(du -h "$zip" | cut -f1))"
 
-# The Linux program writes the files the Windows one must match; built here if the Linux stage
-# has not built it.
+# The Linux program writes the files the Windows one must match, and late_host answers late on
+# the Windows probe's LAN; built here if the Linux stage has not built them.
 linux=build/src/ui/quorvel
-if [ ! -x "$linux" ]; then
+late=build/bench/late_host
+if [ ! -x "$linux" ] || [ ! -x "$late" ]; then
     [ -f build/CMakeCache.txt ] || cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DQUORVEL_WERROR=ON -DQUORVEL_BUILD_TESTS=OFF
-    cmake --build build --target quorvel
+    cmake --build build --target quorvel late_host
 fi
 status=0
+# The Windows raw probe on a live namespace LAN (root only).
+bash tests/support/no-skip-in-ci.sh bash tests/netns/wine-probe.sh \
+    build-win/tests/netns/wine_capture_tests.exe "$late" tests/netns/lan.sh || status=$?
+[ "$status" -eq 0 ] || [ "$status" -eq 77 ] || exit "$status"
+status=0
 bash tests/support/no-skip-in-ci.sh bash tests/e2e/window-wine.sh "$zip" "$linux" tests/netns/lan.sh \
-    build-win/artifacts || status=$?
+    build-win/artifacts build-win/tests/e2e/wpcap.dll || status=$?
 [ "$status" -eq 0 ] || [ "$status" -eq 77 ] || exit "$status"
 echo "Windows stage: Qt and packages $((prepared - begin)) s, build and Wine tests" \
     "$((tested - prepared)) s, zip and window run $((SECONDS - tested)) s"

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "UTypes.h"
@@ -13,6 +14,22 @@
 struct TContested {
     std::uint32_t IP = 0;        // host order
     std::vector<TMacAddr> Macs;  // in the order they first answered
+};
+
+enum class TProbeFaultKind {
+    None,
+    // Every request the scan made was refused by the system (not supported, access denied):
+    // no address was asked at all.
+    Refused,
+    // The link failed during the scan: the addresses after that were not asked.
+    LinkFailed,
+};
+
+// Why a scan's "not found" may mean nothing: a scan that could not ask must not read as an empty
+// network.
+struct TProbeFault {
+    TProbeFaultKind Kind = TProbeFaultKind::None;
+    std::string Detail;  // the system's words
 };
 
 class TArpProbe {
@@ -30,6 +47,8 @@ class TArpProbe {
     // The addresses handed off as not found because different MACs answered, since the last
     // call, in the order they were probed.
     virtual std::vector<TContested> TakeContested() { return {}; }
+    // What kept the probe from asking since the last call; Kind None when nothing did.
+    virtual TProbeFault TakeFault() { return {}; }
 };
 
 // The best back-end this process may use on this platform.

@@ -4,12 +4,9 @@
 #include <memory>
 
 #include "ArpProbe.h"
-#include "LinuxIo.h"
 
-// ARP frames on an AF_PACKET socket: the one held since start (RawSocket.h) or, when none is
+// The raw probe on an AF_PACKET socket: the one held since start (RawSocket.h) or, when none is
 // held, one of its own; null when this process may not open one.
 std::unique_ptr<TArpProbe> CreateRawArpProbe();
-// The socket as the raw probe needs it: ARP only, replies only, a large receive buffer.
-TFd OpenRawArpSocket();
 // The kernel's own resolution, watched over rtnetlink; needs no privilege.
 std::unique_ptr<TArpProbe> CreateNeighArpProbe();

@@ -1,23 +1,17 @@
-// ARP requests sent and answered on an AF_PACKET socket: needs root or cap_net_raw.
-#include <arpa/inet.h>
-#include <linux/filter.h>
-#include <linux/if_ether.h>
-#include <netpacket/packet.h>
-#include <sys/socket.h>
-#include <time.h>
+// ARP requests built here and sent on a frame link; which replies count, the read-ahead's pacing
+// and the patience are the same on every platform.
+#include "ArpProbeRaw.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <optional>
+#include <string>
 #include <utility>
 
 #include "ArpPacket.h"
-#include "ArpProbeLinux.h"
-#include "LinuxIo.h"
 #include "LocalLink.h"
-#include "RawSocket.h"
 #include "ReadAhead.h"
 
 namespace {
@@ -43,76 +37,39 @@ struct TReply {
     TArpMessage Msg;
     TClock::time_point Arrived;
 };
-
-std::chrono::nanoseconds SinceEpoch(const timespec& t) {
-    return std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec);
-}
-
-// The kernel stamps each frame on arrival (wall clock); its age tells the steady-clock time. The
-// two clocks are read close together (the closest of a few reads), so that the thread being
-// preempted between them cannot move an arrival before the request it answers.
-TClock::time_point ArrivalTime(const msghdr& msg) {
-    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr;
-         c = CMSG_NXTHDR(const_cast<msghdr*>(&msg), c)) {
-        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS) continue;
-        timespec stamp;
-        std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
-        TClock::time_point steady{};
-        std::chrono::nanoseconds wall{};
-        auto gap = std::chrono::nanoseconds::max();
-        for (int i = 0; i < 4 && gap > std::chrono::microseconds(20); ++i) {
-            timespec before;
-            timespec after;
-            clock_gettime(CLOCK_REALTIME, &before);
-            const TClock::time_point now = TClock::now();
-            clock_gettime(CLOCK_REALTIME, &after);
-            const auto g = SinceEpoch(after) - SinceEpoch(before);
-            if (g < gap) {
-                gap = g;
-                steady = now;
-                wall = SinceEpoch(before) + g / 2;
-            }
-        }
-        const auto age = wall - SinceEpoch(stamp);
-        if (age > TClock::duration::zero())
-            return steady - std::chrono::duration_cast<TClock::duration>(age);
-        return steady;
-    }
-    return TClock::now();
-}
-
 class TArpProbeRaw : public TArpProbe {
   public:
-    explicit TArpProbeRaw(TFd sock) : sock_(std::move(sock)) {
-        // Arrival stamps tell the replies that came before a request from those after it.
-        int one = 1;
-        setsockopt(sock_.Get(), SOL_SOCKET, SO_TIMESTAMPNS, &one, sizeof one);
-    }
+    explicit TArpProbeRaw(std::unique_ptr<TFrameLink> link) : link_(std::move(link)) {}
     bool SendArp(std::uint32_t wireIP, std::uint8_t* mac) override;
     void ExpectRange(std::uint32_t firstIP, std::uint32_t lastIP) override;
-    void Cancel() override { cancel_.Raise(); }
+    void Cancel() override { link_->Wake(); }
     std::vector<TContested> TakeContested() override { return std::exchange(contested_, {}); }
+    TProbeFault TakeFault() override { return std::exchange(fault_, {}); }
 
   private:
     void ReadLinks();
     void Send(const TLocalLink& link, std::uint32_t ip);
     // Reads the frames that have arrived, FramesPerWake at most; each reply addressed to this
-    // host goes to onReply. False once the socket is empty.
+    // host goes to onReply. False once the link is empty.
     bool Receive(const std::function<void(const TReply&)>& onReply);
     // Drops the frames queued before a probe begins (a bounded number: their arrival stamps
     // tell the rest).
     void Drain();
+    // Waits on the link until deadline; false when the probe must give up (woken, or the link
+    // failed: then the fault is kept for the scan's report).
+    bool Wait(TClock::time_point deadline, bool* ready);
     bool ProbeAlone(std::uint32_t ip, std::uint8_t* mac);
     bool ProbeAhead(std::uint8_t* mac);
     const TNeighParams& Params(const std::string& ifName);
 
-    TFd sock_;
-    TCancelFlag cancel_;
+    std::unique_ptr<TFrameLink> link_;
     bool linksRead_ = false;
+    bool failed_ = false;
     std::vector<TLocalLink> links_;
     std::map<std::string, TNeighParams> params_;
     std::optional<TReadAhead> ahead_;
     std::vector<TContested> contested_;
+    TProbeFault fault_;
 };
 
 // The wait after each try of the read-ahead, and the least time a found address is held.
@@ -122,60 +79,52 @@ TClock::duration RetryAfter(const TNeighParams& p) {
 
 void TArpProbeRaw::ReadLinks() {
     if (linksRead_) return;
-    links_ = ReadLocalLinks();
+    links_ = link_->ReadLinks();
     linksRead_ = true;
 }
 
 const TNeighParams& TArpProbeRaw::Params(const std::string& ifName) {
     auto it = params_.find(ifName);
-    if (it == params_.end()) it = params_.emplace(ifName, ReadNeighParams(ifName)).first;
+    if (it == params_.end()) it = params_.emplace(ifName, link_->ReadParams(ifName)).first;
     return it->second;
 }
 
 void TArpProbeRaw::Send(const TLocalLink& link, std::uint32_t ip) {
     auto frame = BuildArpRequest(link.Mac, link.IP, ip);
-    sockaddr_ll to{};
-    to.sll_family = AF_PACKET;
-    to.sll_protocol = htons(ETH_P_ARP);
-    to.sll_ifindex = link.Index;
-    to.sll_halen = 6;
-    std::memset(to.sll_addr, 0xFF, 6);
-    // A request that cannot be sent now (full queue) counts as a try that got no answer.
-    while (sendto(sock_.Get(), frame.data(), frame.size(), 0, reinterpret_cast<sockaddr*>(&to),
-                  sizeof to) < 0 &&
-           errno == EINTR) {
-    }
+    link_->Send(link, frame.data(), frame.size());
 }
 
 bool TArpProbeRaw::Receive(const std::function<void(const TReply&)>& onReply) {
-    std::uint8_t buf[1600];
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
-    for (int read = 0; read < FramesPerWake;) {
-        sockaddr_ll from{};
-        iovec iov{buf, sizeof buf};
-        msghdr msg{};
-        msg.msg_name = &from;
-        msg.msg_namelen = sizeof from;
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
-        ssize_t n = recvmsg(sock_.Get(), &msg, MSG_DONTWAIT);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return false;
-        ++read;
-        // Only frames sent to this host: not those a promiscuous interface overhears, nor
-        // broadcasts, nor our own.
-        if (from.sll_pkttype != PACKET_HOST) continue;
-        auto m = ParseArpFrame(buf, static_cast<std::size_t>(n));
-        if (m && IsReplyFrom(*m, m->SenderIP)) onReply({from.sll_ifindex, *m, ArrivalTime(msg)});
-    }
-    return true;
+    return link_->Receive(
+        [&](const TFrameIn& f) {
+            auto m = ParseArpFrame(f.Data, f.Size);
+            if (m && IsReplyFrom(*m, m->SenderIP)) onReply({f.IfIndex, *m, f.Arrived});
+        },
+        FramesPerWake);
 }
 
 void TArpProbeRaw::Drain() {
     for (int i = 0; i < 16 && Receive([](const TReply&) {}); ++i) {
     }
+}
+
+bool TArpProbeRaw::Wait(TClock::time_point deadline, bool* ready) {
+    switch (link_->Wait(deadline)) {
+        case TLinkWait::Ready:
+            *ready = true;
+            return true;
+        case TLinkWait::TimedOut:
+            *ready = false;
+            return true;
+        case TLinkWait::Woken:
+            return false;
+        case TLinkWait::Failed:
+            break;
+    }
+    failed_ = true;
+    if (fault_.Kind == TProbeFaultKind::None)
+        fault_ = {TProbeFaultKind::LinkFailed, link_->Failure()};
+    return false;
 }
 
 bool TArpProbeRaw::ProbeAlone(std::uint32_t ip, std::uint8_t* mac) {
@@ -208,9 +157,9 @@ bool TArpProbeRaw::ProbeAlone(std::uint32_t ip, std::uint8_t* mac) {
         TClock::time_point due = asked + sent * interval;
         if (!answers.empty()) due = settled;
         if (answers.empty() && sent >= tries && now >= due) return false;
-        TWaitResult w = WaitReadable(sock_.Get(), cancel_, due);
-        if (w == TWaitResult::Cancelled) return false;
-        if (w == TWaitResult::Readable) Receive(onReply);
+        bool ready = false;
+        if (!Wait(due, &ready)) return false;
+        if (ready) Receive(onReply);
     }
     if (answers.size() > 1) {
         contested_.push_back({NetToHost(ip), answers});
@@ -272,13 +221,13 @@ bool TArpProbeRaw::ProbeAhead(std::uint8_t* mac) {
         TClock::time_point now = TClock::now();
         ahead_->Run(now, admit, send);
         if (std::optional<bool> found = ahead_->TakeHead(now, mac, &contested_)) return *found;
-        if (WaitReadable(sock_.Get(), cancel_, ahead_->NextDue(now)) == TWaitResult::Cancelled)
-            return false;
+        bool ready = false;
+        if (!Wait(ahead_->NextDue(now), &ready)) return false;
     }
 }
 
 bool TArpProbeRaw::SendArp(std::uint32_t wireIP, std::uint8_t* mac) {
-    if (cancel_.Raised()) return false;
+    if (failed_ || link_->Woken()) return false;
     ReadLinks();
     std::uint32_t hostIP = NetToHost(wireIP);
     if (ahead_ && !ahead_->Done() && ahead_->Head() == hostIP) return ProbeAhead(mac);
@@ -286,53 +235,8 @@ bool TArpProbeRaw::SendArp(std::uint32_t wireIP, std::uint8_t* mac) {
     return ProbeAlone(wireIP, mac);
 }
 
-// Lets through only ARP-for-IPv4-over-Ethernet replies sent to this host (not overheard, not
-// broadcast, not our own) whose target MAC is the one they were sent to: the kernel drops the
-// rest before they fill the socket's buffer. The probes check every field again.
-bool AttachReplyFilter(int fd) {
-    constexpr int DropAt = 14;  // the index of the statement that drops
-    auto toDrop = [](int at) { return static_cast<std::uint8_t>(DropAt - at - 1); };
-    auto jumpUnless = [&](std::uint32_t value, int at) {
-        return sock_filter BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, value, 0, toDrop(at));
-    };
-    sock_filter code[] = {
-        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, static_cast<std::uint32_t>(SKF_AD_OFF + SKF_AD_PKTTYPE)),
-        jumpUnless(PACKET_HOST, 1),
-        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, 14),  // hardware and protocol type
-        jumpUnless(0x00010800, 3),
-        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, 18),  // address lengths and opcode
-        jumpUnless(0x06040002, 5),
-        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, 32),  // target MAC, first 4 bytes ...
-        BPF_STMT(BPF_MISC | BPF_TAX, 0),
-        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, 0),  // ... against the Ethernet destination's
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_X, 0, 0, toDrop(9)),
-        BPF_STMT(BPF_LD | BPF_H | BPF_ABS, 36),
-        BPF_STMT(BPF_MISC | BPF_TAX, 0),
-        BPF_STMT(BPF_LD | BPF_H | BPF_ABS, 4),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_X, 0, 1, 0),
-        BPF_STMT(BPF_RET | BPF_K, 0),
-        BPF_STMT(BPF_RET | BPF_K, 0xFFFF),
-    };
-    sock_fprog prog{static_cast<unsigned short>(sizeof code / sizeof code[0]), code};
-    return setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &prog, sizeof prog) == 0;
-}
-
 }  // namespace
 
-TFd OpenRawArpSocket() {
-    TFd sock(socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_ARP)));
-    if (!sock.Valid()) return sock;
-    AttachReplyFilter(sock.Get());
-    // Room for the replies that arrive while the worker hands an outcome to the main thread.
-    int size = 4 << 20;
-    if (setsockopt(sock.Get(), SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
-        setsockopt(sock.Get(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-    return sock;
-}
-
-std::unique_ptr<TArpProbe> CreateRawArpProbe() {
-    TFd sock = BorrowRawArpSocket();
-    if (!sock.Valid()) sock = OpenRawArpSocket();
-    if (!sock.Valid()) return nullptr;
-    return std::make_unique<TArpProbeRaw>(std::move(sock));
+std::unique_ptr<TArpProbe> CreateRawArpProbeOn(std::unique_ptr<TFrameLink> link) {
+    return std::make_unique<TArpProbeRaw>(std::move(link));
 }

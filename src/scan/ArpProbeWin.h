@@ -11,8 +11,13 @@
 
 #include "ArpProbe.h"
 
-// One blocking request, as SendARP makes it: true with the address in mac[0..5], or false.
-using TSendArp = std::function<bool(std::uint32_t wireIP, std::uint8_t* mac)>;
+// One blocking request, as SendARP makes it: the system's result code, NO_ERROR (0) with the
+// address in mac[0..5].
+using TSendArp = std::function<std::uint32_t(std::uint32_t wireIP, std::uint8_t* mac)>;
+
+// True for the codes by which SendARP says that nobody answered; any other failure means that the
+// request could not be made at all (not supported, access denied).
+bool SendArpNoAnswer(std::uint32_t code);
 
 struct TSendArpPool {
     std::size_t Threads = 64;  // calls at once
@@ -20,6 +25,7 @@ struct TSendArpPool {
 };
 
 // The system's SendARP.
-bool SystemSendArp(std::uint32_t wireIP, std::uint8_t* mac);
+std::uint32_t SystemSendArp(std::uint32_t wireIP, std::uint8_t* mac);
 
+// When no call of a scan could be made, TakeFault says so (TProbeFaultKind::Refused).
 std::unique_ptr<TArpProbe> CreateArpProbeWin(TSendArp sendArp, TSendArpPool pool = {});

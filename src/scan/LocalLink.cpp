@@ -22,6 +22,19 @@ TLinkMatch FindLink(const std::vector<TLocalLink>& links, std::uint32_t ip, TLoc
     return TLinkMatch::None;
 }
 
+const TLocalLink* CoveringLink(const std::vector<TLocalLink>& links, std::uint32_t first,
+                               std::uint32_t last) {
+    const TLocalLink* overlapping = nullptr;
+    for (const TLocalLink& l : links) {
+        const std::uint32_t mask = NetToHost(l.Netmask);
+        const std::uint32_t low = NetToHost(l.IP) & mask;
+        const std::uint32_t high = low | ~mask;
+        if (first >= low && first <= high) return &l;
+        if (overlapping == nullptr && first <= high && last >= low) overlapping = &l;
+    }
+    return overlapping;
+}
+
 std::optional<bool> DecideWithoutAsking(const std::vector<TLocalLink>& links, std::uint32_t ip,
                                         TLocalLink* link, std::uint8_t* mac) {
     switch (FindLink(links, ip, link)) {

@@ -26,6 +26,11 @@ enum class TLinkMatch {
 // The first link whose network holds ip (its own address first, over all links).
 TLinkMatch FindLink(const std::vector<TLocalLink>& links, std::uint32_t ip, TLocalLink* link);
 
+// The link to scan first..last (host order) through: the first whose network holds first, else
+// the first whose network holds any address of the range; null when none does.
+const TLocalLink* CoveringLink(const std::vector<TLocalLink>& links, std::uint32_t first,
+                               std::uint32_t last);
+
 // An address decided without asking the link: on no connected network (false), or one of this
 // host's own (true, its interface's address in mac[0..5]). Nothing for a neighbour on link.
 std::optional<bool> DecideWithoutAsking(const std::vector<TLocalLink>& links, std::uint32_t ip,

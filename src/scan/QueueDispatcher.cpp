@@ -3,8 +3,6 @@
 #include <exception>
 
 void TQueueDispatcher::Synchronize(const std::function<void()>& fn) {
-    std::mutex doneMutex;
-    std::condition_variable doneWake;
     bool done = false;
     std::exception_ptr error;
     Queue([&] {
@@ -13,12 +11,12 @@ void TQueueDispatcher::Synchronize(const std::function<void()>& fn) {
         } catch (...) {
             error = std::current_exception();
         }
-        std::lock_guard lock(doneMutex);
+        std::lock_guard lock(mutex_);
         done = true;
-        doneWake.notify_one();
+        doneWake_.notify_all();
     });
-    std::unique_lock lock(doneMutex);
-    doneWake.wait(lock, [&] { return done; });
+    std::unique_lock lock(mutex_);
+    doneWake_.wait(lock, [&] { return done; });
     // As the framework does: an error in the routine reaches the thread that asked for it.
     if (error) std::rethrow_exception(error);
 }

@@ -22,5 +22,7 @@ class TQueueDispatcher : public TDispatcher {
   private:
     std::mutex mutex_;
     std::condition_variable wake_;
+    // One for every hand-off: a new one each time costs the system objects behind it (Wine).
+    std::condition_variable doneWake_;
     std::deque<std::function<void()>> queue_;
 };

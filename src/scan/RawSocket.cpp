@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-#include "ArpProbeLinux.h"
+#include "FrameLinkPacket.h"
 
 namespace {
 

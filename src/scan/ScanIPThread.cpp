@@ -32,7 +32,10 @@ void TScanIPThread::Start() {
         } catch (...) {
             // An error escaping the hand-off ends the scan; the end notice still comes.
         }
-        if (probe_) contested_ = probe_->TakeContested();
+        if (probe_) {
+            contested_ = probe_->TakeContested();
+            fault_ = probe_->TakeFault();
+        }
         dispatcher_->Queue([this] {
             auto free = [](TScanIPThread* t) { delete t; };
             std::unique_ptr<TScanIPThread, decltype(free)> self(this, free);

@@ -47,6 +47,9 @@ class TScanIPThread {
     // The addresses handed off as not found because different MACs answered for them; complete
     // once the body has ended (read it in OnTerminate).
     const std::vector<TContested>& Contested() const { return contested_; }
+    // What kept the probe from asking (Kind None when nothing did); complete once the body has
+    // ended.
+    const TProbeFault& Fault() const { return fault_; }
     // Workers created and not yet freed, in the whole process.
     static int Alive() { return alive_.load(); }
 
@@ -64,6 +67,7 @@ class TScanIPThread {
     std::unique_ptr<TArpProbe> probe_;
     std::shared_ptr<TDispatcher> dispatcher_;
     std::vector<TContested> contested_;
+    TProbeFault fault_;
     std::atomic<bool> terminated_{false};
     std::thread thread_;
 };

@@ -75,6 +75,28 @@ std::string FaultText(const TFileResult& result, bool script) {
     return {};
 }
 
+// A scan that could not ask the network, or stopped being able to, must not read as an empty
+// network.
+TReportSection FaultSection(const TProbeFault& fault) {
+    const std::string detail = fault.Detail.empty() ? "（系统未说明原因）" : fault.Detail;
+    switch (fault.Kind) {
+        case TProbeFaultKind::None:
+            break;
+        case TProbeFaultKind::Refused:
+            return {
+                "本次扫描未能探测任何地址：系统拒绝了每一个ARP请求，未找到的地址并不表示没有"
+                "主机，列表也未因此改变。请安装 Npcap 后再扫描；若安装时选择了仅限管理员使用，"
+                "请以管理员身份运行本程序。系统的说明：",
+                {detail}};
+        case TProbeFaultKind::LinkFailed:
+            return {
+                "扫描途中网卡的抓包接口出错，此后的地址都未经探测，未找到的地址并不表示没有"
+                "主机。系统的说明：",
+                {detail}};
+    }
+    return {};
+}
+
 TReportSection ChangedSection(const std::vector<TMacChange>& changes) {
     TReportSection section{
         "以下地址的MAC地址已改变（旧 MAC -> 新 MAC），列表和脚本已改用新的MAC地址；"
@@ -132,6 +154,7 @@ void TScanReport::NoteContested(const std::vector<TContested>& contested) {
 std::vector<TReportSection> TScanReport::Sections() const {
     // In the order they are told; a section with no entries is left out.
     std::vector<TReportSection> sections{
+        FaultSection(fault_),
         ChangedSection(Changes()),
         ContestedSection(contested_),
         saves_ ? UnsavedSection(*saves_) : TReportSection{},

@@ -37,6 +37,9 @@ class TScanReport {
     // read as a MAC counts as another address.
     void NoteFind(TAddressTable& table, std::uint32_t hostIP, const std::uint8_t* mac);
     void NoteContested(const std::vector<TContested>& contested);
+    // Why the scan could not ask the network (told first: its "not found" means nothing).
+    void NoteFault(const TProbeFault& fault) { fault_ = fault; }
+    bool CouldNotProbe() const { return fault_.Kind != TProbeFaultKind::None; }
     // The last save of a scan decides: a file it wrote holds every row, whatever earlier saves
     // met.
     void NoteSaves(const TSaveReport& saves) { saves_ = saves; }
@@ -55,6 +58,7 @@ class TScanReport {
     std::vector<TMacChange> found_;
     std::unordered_map<std::string, std::size_t> index_;
     std::vector<TContested> contested_;
+    TProbeFault fault_;
     std::optional<TSaveReport> saves_;
 };
 

@@ -134,6 +134,7 @@ int RunScanMode(const TScanRequest& request) {
     };
     thread->OnTerminate = [&] {
         report.NoteContested(thread->Contested());
+        report.NoteFault(thread->Fault());
         thread = nullptr;
         writer.AfterSave([&](const TSaveReport& saves) {
             // The last save of the scan decides: a file it wrote holds every row.
@@ -148,8 +149,5 @@ int RunScanMode(const TScanRequest& request) {
 
     const std::string text = report.Text();
     if (!text.empty()) std::fprintf(stderr, "%s\n", text.c_str());
-    // The probe's own fault (it could not probe at all) is not told by any probe yet; once it
-    // is, it sets this and joins the report.
-    const bool couldNotProbe = false;
-    return ScanExitStatus(couldNotProbe, listUnreadable, report.SavesFailed());
+    return ScanExitStatus(report.CouldNotProbe(), listUnreadable, report.SavesFailed());
 }

@@ -175,7 +175,10 @@ void TQuorvelForm::ScanStep() {
 }
 
 void TQuorvelForm::ScanDone() {
-    if (ScanThread != nullptr) scanReport_.NoteContested(ScanThread->Contested());
+    if (ScanThread != nullptr) {
+        scanReport_.NoteContested(ScanThread->Contested());
+        scanReport_.NoteFault(ScanThread->Fault());
+    }
     ScanThread = nullptr;
     // The buttons return once the scan's last save has completed and its report is known.
     endingScan_ = true;

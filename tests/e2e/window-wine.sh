@@ -3,13 +3,23 @@
 # the windows platform plugin, beside the Linux program: each is started in a folder of its own
 # holding the same hand-edited "ArpList.ini", inside a namespace LAN (198.18.0.0/24) so that both
 # see the same local address. In each, a right click on the list's empty part opens its context
-# menu and "删除地址" with no row selected rewrites the three files; they must be byte-identical.
-# Screenshots go to ARTIFACTS. Nothing is scanned (under Wine SendARP is a stub).
+# menu and "删除地址" with no row selected rewrites the three files; then Alt+S scans the range the
+# window proposes from its adapter (198.18.0.1 - 198.18.0.255: three hosts, two MACs answering
+# for the last), the Windows program through Wine's packet capture library, until the warning
+# that names the contested address. After each step the three files must be byte-identical.
+# A wpcap.dll planted beside quorvel.exe and one in its working folder must never load (each
+# would leave "wpcap-loaded.txt" beside itself). Once more with Wine's wpcap.dll disabled: the
+# scan goes through SendARP, which Wine does not support, and ends with a warning that says so,
+# the list unchanged. Screenshots go to ARTIFACTS.
 #
-#   window-wine.sh ZIP LINUX_QUORVEL LAN_SH ARTIFACTS
+#   window-wine.sh ZIP LINUX_QUORVEL LAN_SH ARTIFACTS PLANTED_WPCAP_DLL
 set -euo pipefail
-[ $# -eq 4 ] || { echo "usage: window-wine.sh ZIP LINUX_QUORVEL LAN_SH ARTIFACTS"; exit 2; }
+[ $# -eq 5 ] || {
+    echo "usage: window-wine.sh ZIP LINUX_QUORVEL LAN_SH ARTIFACTS PLANTED_WPCAP_DLL"
+    exit 2
+}
 zip=$(realpath "$1") linux=$(realpath "$2") lan=$(realpath "$3") artifacts=$(realpath -m "$4")
+planted=$(realpath "$5")
 
 if [ "$(id -u)" -ne 0 ]; then
     echo "SKIP: the window run under Wine builds a network namespace and needs root"
@@ -41,8 +51,11 @@ Find() {  # a visible window's id by its title, or nothing after the given secon
 }
 Wine() {  # the program's own folder only: no WINEPATH, no Qt settings from outside
     InNs env -u QT_QPA_PLATFORM -u QT_PLUGIN_PATH -u WINEPATH WINEPREFIX="$work/wineprefix" \
-        WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" "$wine" "$@"
+        WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d${overrides:-}" \
+        "$wine" "$@"
 }
+overrides=""
+FailDetails() { InNs import -window root "$artifacts/wine-failure.png" || true; }
 # Right-clicks the list below its rows and picks "删除地址(&D)"; waits for the last file written.
 SaveThroughMenu() {  # window folder
     [ ! -e "$2/BindDhcp.bat" ] || Fail "files written before the save in $2"
@@ -53,14 +66,53 @@ SaveThroughMenu() {  # window folder
     InNs xdotool key d
     WaitFor 20 "BindDhcp.bat in $2" test -s "$2/BindDhcp.bat"
     sleep 1
+    mkdir -p "$2/saved"
+    cp "$2"/*.ini "$2"/*.bat "$2/saved/"
+}
+Warning() { InNs xdotool search --onlyvisible --name '^提示$' 2>/dev/null | head -n 1 || true; }
+WarningShown() { [ -n "$(Warning)" ]; }
+# Alt+S, then the scan's end: the warning it ends with, closed with Enter.
+ScanToItsEnd() {  # window, screenshot name
+    InNs xdotool windowactivate --sync "$1" 2>/dev/null || InNs xdotool windowfocus --sync "$1"
+    sleep 0.5
+    # A click on the list's empty part: the window has the keyboard, however it was started.
+    InNs xdotool mousemove --window "$1" 200 150 click 1
+    sleep 0.5
+    InNs xdotool key alt+s
+    WaitFor 60 "the warning at the scan's end" WarningShown
+    sleep 1
+    InNs import -window root "$artifacts/$2"
+    InNs xdotool windowactivate --sync "$(Warning)" 2>/dev/null || true
+    InNs xdotool key Return
+    WaitFor 10 "the warning to close" bash -c "! ip netns exec $ns env DISPLAY=$display \
+        xdotool search --onlyvisible --name '^提示\$' >/dev/null"
+}
+Quit() {
+    kill "$app"
+    wait "$app" 2>/dev/null || true
+    app=""
+}
+QuitWine() {  # the program under Wine ends with every process of its prefix
+    Quit
+    WINEPREFIX="$work/wineprefix" "$(dirname "$wine")/wineserver" -k 2>/dev/null || true
+    WINEPREFIX="$work/wineprefix" "$(dirname "$wine")/wineserver" -w 2>/dev/null || true
+}
+Same() {  # folder, folder, what: the three files byte for byte
+    local f
+    for f in ArpList.ini BindArp.bat BindDhcp.bat; do
+        cmp "$1/$f" "$2/$f" || {
+            diff <(od -c "$1/$f") <(od -c "$2/$f") | head -n 20
+            Fail "$f differs between the Linux and the Windows program $3"
+        }
+    done
 }
 
-mkdir -p "$artifacts" "$work/linux" "$work/windows" "$work/app"
+mkdir -p "$artifacts" "$work/linux" "$work/windows" "$work/sendarp" "$work/app"
 unzip -q "$zip" -d "$work/app"
 exe=$(find "$work/app" -name quorvel.exe | head -n 1)
 [ -n "$exe" ] || Fail "no quorvel.exe in $zip"
 
-bash "$lan" up "$prefix" 1 >/dev/null
+bash "$lan" up "$prefix" 3 --shared-ip >/dev/null
 ip netns exec "$ns" Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp \
     3>"$work/display" 2>"$work/xvfb.log" &
 xvfb=$!
@@ -69,7 +121,7 @@ display=:$(cat "$work/display")
 
 # Hand-edited: a comment, the setting in another case, blanks, a row in lower-case dash form and
 # two rows sharing a MAC.
-for d in linux windows; do
+for d in linux windows sendarp; do
     printf '%s\r\n' "; our office, edited by hand" "trayicon = false" \
         " 198.18.0.91 | 02:51:00:00:00:99" "198.18.0.250|02-51-00-00-aa-bb" \
         "198.18.0.7|02:51:00:00:00:99" >"$work/$d/ArpList.ini"
@@ -82,13 +134,23 @@ app=$!
 window=$(Find '^Quorvel$' 20)
 [ -n "$window" ] || { cat "$work/linux.log"; Fail "no window of the Linux program"; }
 SaveThroughMenu "$window" "$work/linux"
-kill "$app"
-wait "$app" 2>/dev/null || true
-app=""
+ScanToItsEnd "$window" linux-after-scan.png
+Quit
 
 begin=$SECONDS
 Wine wineboot --init >"$work/wineboot.log" 2>&1 || { cat "$work/wineboot.log"; Fail "wineboot"; }
 echo "Wine prefix made in $((SECONDS - begin)) s"
+
+# The planted libraries: beside the program and in its working folder.
+cp "$planted" "$(dirname "$exe")/wpcap.dll"
+cp "$planted" "$work/windows/wpcap.dll"
+cp "$planted" "$work/sendarp/wpcap.dll"
+Planted() {
+    local m
+    for m in "$(dirname "$exe")" "$work/windows" "$work/sendarp"; do
+        [ ! -e "$m/wpcap-loaded.txt" ] || Fail "the wpcap.dll planted in $m was loaded"
+    done
+}
 
 (cd "$work/windows" && Wine "$exe" >"$work/windows.log" 2>&1) &
 app=$!
@@ -99,14 +161,31 @@ InNs import -window root "$artifacts/wine-main.png"
 echo "screenshot: $artifacts/wine-main.png"
 SaveThroughMenu "$window" "$work/windows"
 InNs import -window root "$artifacts/wine-after-save.png"
-
-for f in ArpList.ini BindArp.bat BindDhcp.bat; do
-    cmp "$work/linux/$f" "$work/windows/$f" || {
-        diff <(od -c "$work/linux/$f") <(od -c "$work/windows/$f") | head -n 20
-        Fail "$f differs between the Linux and the Windows program"
-    }
-    cp "$work/windows/$f" "$artifacts/wine-$f"
-done
+Same "$work/linux/saved" "$work/windows/saved" "after the save"
 grep -q '^198\.18\.0\.250|02-51-00-00-aa-bb'$'\r''$' "$work/windows/ArpList.ini" ||
     Fail "the rows of the list were not kept"
-echo "window under Wine: the three files are byte-identical to the Linux program's"
+echo "window under Wine: the three files are byte-identical to the Linux program's after a save"
+begin=$SECONDS
+ScanToItsEnd "$window" wine-after-scan.png
+echo "scan of the proposed range under Wine, to its warning: $((SECONDS - begin)) s"
+QuitWine
+Same "$work/linux" "$work/windows" "after the scan"
+grep -q '^198\.18\.0\.10|' "$work/windows/ArpList.ini" || Fail "the scan found no host"
+for f in ArpList.ini BindArp.bat BindDhcp.bat; do cp "$work/windows/$f" "$artifacts/wine-$f"; done
+Planted
+echo "window under Wine: the scan's three files are byte-identical to the Linux program's"
+
+# Without the capture library: SendARP, which Wine does not support; the scan must say so.
+overrides=";wpcap=d"
+(cd "$work/sendarp" && Wine "$exe" >"$work/sendarp.log" 2>&1) &
+app=$!
+window=$(Find '^Quorvel$' 60)
+[ -n "$window" ] || { cat "$work/sendarp.log"; Fail "no window without wpcap.dll"; }
+sleep 2
+SaveThroughMenu "$window" "$work/sendarp"
+cp "$work/sendarp/ArpList.ini" "$work/sendarp.before"
+ScanToItsEnd "$window" wine-sendarp-warning.png
+QuitWine
+cmp -s "$work/sendarp/ArpList.ini" "$work/sendarp.before" || Fail "the list changed without probing"
+Planted
+echo "window under Wine without wpcap.dll: the scan went through SendARP and said it could not ask"

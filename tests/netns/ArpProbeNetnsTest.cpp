@@ -20,6 +20,7 @@
 #include "../support/RootOnly.h"
 #include "ArpPacket.h"
 #include "ArpProbeLinux.h"
+#include "FrameLinkPacket.h"
 #include "FrameSender.h"
 #include "LinuxIo.h"
 #include "LocalLink.h"

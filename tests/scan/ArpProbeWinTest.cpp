@@ -40,6 +40,7 @@ struct TScriptedSendArp {
     TSteady::duration answerAfter = 50ms;
     TSteady::duration failAfter = 3s;
     bool held = false;
+    std::uint32_t failWith = 67;  // ERROR_BAD_NET_NAME: nobody answered
     std::mutex mutex;
     std::condition_variable changed;
     std::vector<std::uint32_t> calls;  // host order
@@ -54,13 +55,13 @@ struct TScriptedSendArp {
                 s->changed.notify_all();
                 if (s->held) {
                     s->changed.wait(lock, [&s] { return !s->held; });
-                    return false;
+                    return s->failWith;
                 }
             }
             std::this_thread::sleep_for(it == s->answers.end() ? s->failAfter : s->answerAfter);
-            if (it == s->answers.end()) return false;
+            if (it == s->answers.end()) return s->failWith;
             std::copy(it->second.begin(), it->second.end(), mac);
-            return true;
+            return std::uint32_t{0};
         };
     }
     std::size_t Calls() {
@@ -90,6 +91,7 @@ struct TWinScan {
     std::shared_ptr<TScriptedSendArp> sendArp = std::make_shared<TScriptedSendArp>();
     std::vector<THandOff> handOffs;
     bool ended = false;
+    TProbeFault fault;
     TScanIPThread* worker = nullptr;
 
     void Start(const char* first, const char* last) {
@@ -101,6 +103,7 @@ struct TWinScan {
             handOffs.push_back({CurrentIP, Found, mac});
         };
         worker->OnTerminate = [this] {
+            fault = worker->Fault();
             ended = true;
             worker = nullptr;
         };
@@ -167,6 +170,26 @@ TEST(ArpProbeWin, StopAndCloseEndTheScanWithinOneTimeout) {
         ASSERT_EQ(scan.handOffs.size(), close ? 0u : 1u);
         if (!close) {
             EXPECT_EQ(scan.handOffs[0].ip, NetToHost(StrToIP("198.18.7.0")));
+        }
+    }
+}
+
+// A scan none of whose calls could be made (as under Wine: "not supported") ends saying so, with
+// the system's code; one address that was asked and found is enough for it not to.
+TEST(ArpProbeWin, ScanWhoseEveryCallIsRefusedSaysSo) {
+    for (bool oneAnswers : {false, true}) {
+        TWinScan scan;
+        scan.sendArp->failAfter = 1ms;
+        scan.sendArp->failWith = 50;  // ERROR_NOT_SUPPORTED
+        if (oneAnswers) scan.sendArp->answers[NetToHost(StrToIP("198.18.7.9"))] = MacOf(9);
+        scan.Start("198.18.7.0", "198.18.7.31");
+        ASSERT_TRUE(scan.RunUntilEnd(10s));
+        EXPECT_EQ(scan.handOffs.size(), 32u);
+        if (oneAnswers) {
+            EXPECT_EQ(scan.fault.Kind, TProbeFaultKind::None);
+        } else {
+            EXPECT_EQ(scan.fault.Kind, TProbeFaultKind::Refused);
+            EXPECT_EQ(scan.fault.Detail.rfind("SendARP: 50", 0), 0u) << scan.fault.Detail;
         }
     }
 }

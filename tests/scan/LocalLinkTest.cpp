@@ -67,4 +67,14 @@ TEST(FindLink, PointToPointPeerIsOnLink) {
     EXPECT_EQ(FindLink({}, StrToIP("198.18.0.10"), &found), TLinkMatch::None);
 }
 
+TEST(CoveringLink, HoldsTheFirstAddressElseAnyOfTheRange) {
+    auto name = [](const TLocalLink* l) { return l == nullptr ? std::string() : l->Name; };
+    auto host = [](const char* ip) { return NetToHost(StrToIP(ip)); };
+    EXPECT_EQ(name(CoveringLink(Links, host("198.18.0.0"), host("198.18.0.255"))), "eth0");
+    EXPECT_EQ(name(CoveringLink(Links, host("198.19.3.1"), host("198.19.3.9"))), "eth1");
+    EXPECT_EQ(name(CoveringLink(Links, host("198.17.255.0"), host("198.18.0.20"))), "eth0");
+    EXPECT_EQ(name(CoveringLink(Links, host("198.18.1.0"), host("198.18.1.255"))), "");
+    EXPECT_EQ(name(CoveringLink({}, host("198.18.0.1"), host("198.18.0.9"))), "");
+}
+
 }  // namespace

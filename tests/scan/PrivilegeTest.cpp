@@ -2,15 +2,14 @@
 // end-to-end test tests/e2e/privilege.sh.
 #include <gtest/gtest.h>
 #include <linux/capability.h>
+#include <linux/filter.h>
 #include <pwd.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <linux/filter.h>
-#include <sys/socket.h>
 
 #include <cerrno>
-
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>

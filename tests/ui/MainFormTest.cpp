@@ -15,8 +15,8 @@
 #include <QTest>
 #include <QWindow>
 #include <cerrno>
-#include <stdexcept>
 #include <future>
+#include <stdexcept>
 
 #include "About.h"
 #include "Application.h"
@@ -583,6 +583,23 @@ class TMainFormTest : public QObject {
                     "“ArpList.ini”：启动时无法读取该文件，为保护其中的地址，本次运行不会改写它。\n"
                     "“BindArp.bat”：地址列表未能读取，为免丢失其中的绑定，脚本也不改写。\n"
                     "“BindDhcp.bat”：地址列表未能读取，为免丢失其中的绑定，脚本也不改写。"));
+    }
+
+    // A scan whose every request the system refused (SendARP under Wine) ends with one warning,
+    // not as an empty network.
+    void scanThatCouldNotAskSaysSo() {
+        lan_->Fault({TProbeFaultKind::Refused, "SendARP: 50"});
+        MakeForm();
+        SetRange("192.168.1.1", "192.168.1.3");
+        TBoxCatcher boxes;
+        QTest::mouseClick(Ui().BtStart, Qt::LeftButton);
+        WaitIdle();
+        QTRY_COMPARE(boxes.Texts.size(), 1);
+        QCOMPARE(boxes.Titles, QStringList{"提示"});
+        QCOMPARE(boxes.Formats.at(0), Qt::PlainText);
+        QVERIFY2(boxes.Texts.at(0).startsWith("本次扫描未能探测任何地址") &&
+                     boxes.Texts.at(0).contains("SendARP: 50"),
+                 qPrintable(boxes.Texts.at(0)));
     }
 
     // Files a save leaves unwritten are told in one box when the scan ends, however many saves

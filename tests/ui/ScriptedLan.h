@@ -43,6 +43,11 @@ class TScriptedLan {
         released_ = true;
         changed_.notify_all();
     }
+    // What the probes say kept them from asking, at the scan's end.
+    void Fault(TProbeFault fault) {
+        std::lock_guard lock(mutex_);
+        fault_ = std::move(fault);
+    }
     // Runs on the worker's thread at each probe, before it answers.
     void OnProbe(std::function<void(std::uint32_t)> fn) {
         std::lock_guard lock(mutex_);
@@ -74,6 +79,7 @@ class TScriptedLan {
     std::optional<std::uint32_t> blockAt_;
     std::function<void(std::uint32_t)> onProbe_;
     std::vector<std::uint32_t> probed_;
+    TProbeFault fault_;
     bool released_ = false;
     bool blocked_ = false;
     bool cancelled_ = false;
@@ -122,6 +128,10 @@ class TScriptedProbe : public TArpProbe {
         std::lock_guard lock(lan_->mutex_);
         lan_->cancelled_ = true;
         lan_->changed_.notify_all();
+    }
+    TProbeFault TakeFault() override {
+        std::lock_guard lock(lan_->mutex_);
+        return lan_->fault_;
     }
 
   private:

@@ -10,7 +10,8 @@
 # A wpcap.dll planted beside quorvel.exe and one in its working folder must never load (each
 # would leave "wpcap-loaded.txt" beside itself). Once more with Wine's wpcap.dll disabled: the
 # scan goes through SendARP, which Wine does not support, and ends with a warning that says so,
-# the list unchanged. Screenshots go to ARTIFACTS.
+# the list unchanged. The console program's scan mode (quorvel-cli.exe --scan) writes the same
+# files as the window, and without the library ends with status 3. Screenshots go to ARTIFACTS.
 #
 #   window-wine.sh ZIP LINUX_QUORVEL LAN_SH ARTIFACTS PLANTED_WPCAP_DLL
 set -euo pipefail
@@ -121,7 +122,7 @@ display=:$(cat "$work/display")
 
 # Hand-edited: a comment, the setting in another case, blanks, a row in lower-case dash form and
 # two rows sharing a MAC.
-for d in linux windows sendarp; do
+for d in linux windows sendarp cli; do
     printf '%s\r\n' "; our office, edited by hand" "trayicon = false" \
         " 198.18.0.91 | 02:51:00:00:00:99" "198.18.0.250|02-51-00-00-aa-bb" \
         "198.18.0.7|02:51:00:00:00:99" >"$work/$d/ArpList.ini"
@@ -175,6 +176,18 @@ for f in ArpList.ini BindArp.bat BindDhcp.bat; do cp "$work/windows/$f" "$artifa
 Planted
 echo "window under Wine: the scan's three files are byte-identical to the Linux program's"
 
+# The console program's scan mode, from the same starting list: the same three files, each host
+# on stdout.
+cli=$(dirname "$exe")/quorvel-cli.exe
+[ -f "$cli" ] || Fail "no quorvel-cli.exe in $zip"
+status=0
+(cd "$work/cli" && Wine "$cli" --scan >"$work/cli.out" 2>"$work/cli.err") || status=$?
+[ "$status" = 0 ] || { cat "$work/cli.err"; Fail "quorvel-cli.exe --scan exited with status $status"; }
+Same "$work/linux" "$work/cli" "in the scan mode"
+tr -d '\r' <"$work/cli.out" | grep -qx "198.18.0.10"$'\t'"02:51:00:00:00:01" ||
+    Fail "the scan mode's stdout: $(cat -A "$work/cli.out")"
+echo "scan mode under Wine: the three files are byte-identical to the Linux program's"
+
 # Without the capture library: SendARP, which Wine does not support; the scan must say so.
 overrides=";wpcap=d"
 (cd "$work/sendarp" && Wine "$exe" >"$work/sendarp.log" 2>&1) &
@@ -188,4 +201,8 @@ ScanToItsEnd "$window" wine-sendarp-warning.png
 QuitWine
 cmp -s "$work/sendarp/ArpList.ini" "$work/sendarp.before" || Fail "the list changed without probing"
 Planted
+status=0
+(cd "$work/sendarp" && Wine "$cli" --scan 198.18.0.10-198.18.0.12 >/dev/null \
+    2>"$work/cli-sendarp.err") || status=$?
+[ "$status" = 3 ] || { cat "$work/cli-sendarp.err"; Fail "the scan mode without wpcap.dll: status $status, not 3"; }
 echo "window under Wine without wpcap.dll: the scan went through SendARP and said it could not ask"

@@ -108,7 +108,7 @@ Same() {  # folder, folder, what: the three files byte for byte
     done
 }
 
-mkdir -p "$artifacts" "$work/linux" "$work/windows" "$work/sendarp" "$work/app"
+mkdir -p "$artifacts" "$work/linux" "$work/windows" "$work/sendarp" "$work/cli" "$work/app"
 unzip -q "$zip" -d "$work/app"
 exe=$(find "$work/app" -name quorvel.exe | head -n 1)
 [ -n "$exe" ] || Fail "no quorvel.exe in $zip"

@@ -455,12 +455,17 @@ TEST_F(ScanFaultNetns, StopIsHonouredWithinOneProbe) {
         auto* w = new TScanIPThread(first, WideLast, true, std::move(stopper), dispatcher);
         probe->Worker = w;
         w->OnScan = [&] { probed.push_back(CurrentIP); };
-        w->OnTerminate = [&] { ended = true; };
+        // The probe goes with the worker once the end notice has run: its stop time is read in it.
+        std::chrono::steady_clock::duration afterStop{};
+        w->OnTerminate = [&] {
+            afterStop = std::chrono::steady_clock::now() - probe->Stopped;
+            ended = true;
+        };
         w->Start();
         ASSERT_TRUE(dispatcher->RunUntil([&] { return ended; }, 60s)) << "the stop is not honoured";
         EXPECT_EQ(probed, (std::vector<std::uint32_t>{first, first + 1, first + 2}));
         std::printf("%s probe: end notice %.3f s after the stop request\n", names[p],
-                    Seconds(std::chrono::steady_clock::now() - probe->Stopped));
+                    Seconds(afterStop));
     }
 }
 

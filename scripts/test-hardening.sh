@@ -29,10 +29,11 @@ UBSAN_OPTIONS=print_stacktrace=1 \
 Stage "thread sanitizer: the tests without the window"
 Configure build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_BUILD_UI=OFF \
     -DQUORVEL_SANITIZE=thread
-# The single-threaded file tests that take long gain nothing here.
+# The single-threaded file tests that take long gain nothing here; nor does the failed privilege
+# drop, whose forked child dies under this sanitizer's runtime (it passes under the others).
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
     ctest --test-dir build-tsan --output-on-failure -j 2 --timeout 600 \
-    -E '^(LargeList|KilledWhileSaving)\.'
+    -E '^(LargeList\.|KilledWhileSaving\.|DropPrivileges\.AFailedDropIsReported$)'
 
 Stage "libFuzzer targets, ${seconds} s each"
 CC=clang CXX=clang++ Configure build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_FUZZ=ON \

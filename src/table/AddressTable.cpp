@@ -326,7 +326,7 @@ std::function<TSaveReport()> TAddressTable::Snapshot() const {
     TSaveSettings settings = Settings();
     // The local address as it is now; a save on another thread never calls into the caller.
     const std::string localIP = settings.LocalIP ? settings.LocalIP() : std::string();
-    settings.LocalIP = [localIP] { return localIP; };
+    settings.LocalIP = [localIP] { return std::string(localIP); };
     std::shared_ptr<TMemoryRows> rows;
     try {
         rows = std::make_shared<TMemoryRows>();

@@ -17,7 +17,11 @@
 namespace {
 
 // Read-ahead: one request every 0.5 ms on average (2,000 a second, about 1.3 Mbit/s of
-// broadcast on the wire), the first 256 at once (a /24 is asked in one go), as many tries as the
+// broadcast on the wire), the first 256 at once (a /24 is asked in one go), later never more
+// than 16 back to back: where every broadcast costs the link time (a thousand ports to copy it
+// to), a sender that always makes up for lost time overruns the queues, and every request lost
+// there costs a retry, which costs the link more (seen on a LAN of 1,000 hosts: 2.6 requests per
+// host instead of 1.05, twice the time). As many tries as the
 // kernel makes, 0.15 of its interval apart (150 ms by default: a LAN answers within
 // milliseconds). An answer counts until 1.5 s after the first request (a dozing wireless client,
 // a slow embedded device) and until the worker takes the outcome; a found address is taken no
@@ -25,7 +29,8 @@ namespace {
 // is seen. The window holds what is asked within the patience at that pace, and more: a long
 // range runs at the pace, not at window / patience.
 constexpr auto Pace = std::chrono::microseconds(500);
-constexpr std::size_t Burst = 256;
+constexpr std::size_t FirstBurst = 256;
+constexpr std::size_t CatchUp = 16;
 constexpr std::size_t Window = 4096;
 constexpr auto Patience = std::chrono::milliseconds(1500);
 // Frames read per wake-up before the loop looks at its clock and at cancel again.
@@ -181,7 +186,8 @@ void TArpProbeRaw::ExpectRange(std::uint32_t firstIP, std::uint32_t lastIP) {
     rules.Tries = std::max(p.McastSolicit, 1);
     rules.RetryAfter = RetryAfter(p);
     rules.Pace = Pace;
-    rules.Burst = Burst;
+    rules.FirstBurst = FirstBurst;
+    rules.Burst = CatchUp;
     rules.Window = Window;
     rules.Patience = Patience;
     rules.Settle = rules.RetryAfter;

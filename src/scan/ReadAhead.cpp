@@ -31,6 +31,10 @@ void TReadAhead::Sent(TClock::time_point now, TSlot& s) {
     }
     ++s.tries;
     s.due = now + rules_.RetryAfter + (s.tries >= rules_.Tries ? s.extra : TClock::duration{});
+    if (++sent_ <= rules_.FirstBurst) {
+        nextSend_ = now;
+        return;
+    }
     // Late wake-ups are made up for with a burst, never more than Burst requests.
     nextSend_ = std::max(nextSend_, now - static_cast<TClock::rep>(rules_.Burst) * rules_.Pace) +
                 rules_.Pace;

@@ -23,6 +23,8 @@ struct TReadAheadRules {
     // Requests that may go out back to back when the pace has fallen behind (at the start, or
     // after a late wake-up); the pace holds on average.
     std::size_t Burst = 16;
+    // Requests that go out at once when the range begins, before the pace holds.
+    std::size_t FirstBurst = 0;
     std::size_t Window = 512;  // addresses between the worker's and the newest one requested
     // An address that has not answered is given up no sooner than this after its first
     // request, however soon its tries are out.
@@ -101,6 +103,7 @@ class TReadAhead {
     std::uint64_t admitted_ = 0;  // addresses admitted so far: the next one is first_ + admitted_
     bool done_ = false;
     TClock::time_point nextSend_{};
+    std::size_t sent_ = 0;                        // requests so far
     std::vector<TClock::time_point> firstSends_;  // ring of the last Budget first requests
     std::size_t firstSendAt_ = 0;
 };

@@ -40,18 +40,31 @@ void TReadAhead::Sent(TClock::time_point now, TSlot& s) {
                 rules_.Pace;
 }
 
-void TReadAhead::Run(TClock::time_point now, const std::function<TAdmission(std::uint32_t)>& admit,
-                     const std::function<void(std::uint32_t)>& send) {
-    if (done_) return;
-    std::uint64_t headOffset = head_ - first_;
-    for (std::uint64_t off = headOffset; off < admitted_ && PaceAllows(now); ++off) {
+bool TReadAhead::Urgent(const TSlot& s, TClock::time_point now) const {
+    return s.tries == 0 ||
+           now + (rules_.Tries - s.tries) * rules_.RetryAfter >= s.asked + rules_.Patience;
+}
+
+void TReadAhead::SendRetries(TClock::time_point now, bool urgentOnly,
+                             const std::function<void(std::uint32_t)>& send) {
+    for (std::uint64_t off = head_ - first_; off < admitted_ && PaceAllows(now); ++off) {
         auto ip = static_cast<std::uint32_t>(first_ + off);
         TSlot& s = At(ip);
         if (s.outcome != TOutcome::Pending || s.tries >= rules_.Tries || s.due > now) continue;
-        if (s.tries == 0 && !BudgetAllows(now)) continue;
+        if ((urgentOnly && !Urgent(s, now)) || (s.tries == 0 && !BudgetAllows(now))) continue;
         send(ip);
         Sent(now, s);
     }
+}
+
+void TReadAhead::Run(TClock::time_point now, const std::function<TAdmission(std::uint32_t)>& admit,
+                     const std::function<void(std::uint32_t)>& send) {
+    if (done_) return;
+    // A retry waits while new addresses go out, unless waiting longer would put off its
+    // address's outcome past the patience: the first round ends sooner, and the patience is
+    // spent once for many addresses instead of after every third request.
+    SendRetries(now, true, send);
+    const std::uint64_t headOffset = head_ - first_;
     while (admitted_ < total_ && admitted_ - headOffset < slots_.size() && PaceAllows(now) &&
            BudgetAllows(now)) {
         auto ip = static_cast<std::uint32_t>(first_ + admitted_);
@@ -67,6 +80,7 @@ void TReadAhead::Run(TClock::time_point now, const std::function<TAdmission(std:
             Sent(now, s);
         }
     }
+    SendRetries(now, false, send);
 }
 
 void TReadAhead::Answer(std::uint32_t ip, const TMacAddr& mac,

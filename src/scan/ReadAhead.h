@@ -94,6 +94,11 @@ class TReadAhead {
     bool PaceAllows(TClock::time_point now) const { return now >= nextSend_; }
     bool BudgetAllows(TClock::time_point now) const;
     void Sent(TClock::time_point now, TSlot& s);
+    // A request that cannot wait for new addresses: a first one, or a retry that would
+    // otherwise end its tries after the patience.
+    bool Urgent(const TSlot& s, TClock::time_point now) const;
+    void SendRetries(TClock::time_point now, bool urgentOnly,
+                     const std::function<void(std::uint32_t)>& send);
 
     std::uint32_t first_;
     TReadAheadRules rules_;

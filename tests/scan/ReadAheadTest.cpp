@@ -125,6 +125,24 @@ TEST(ReadAhead, KeepsThePace) {
     EXPECT_GE(inFirstSecond, 995u);
 }
 
+TEST(ReadAhead, NewAddressesGoBeforeRetriesThatCanWait) {
+    TReadAheadRules r = Rules(2000);
+    r.Pace = 250us;
+    r.RetryAfter = 150ms;
+    r.Patience = 1500ms;
+    TDriver d(1, 1000, r);
+    for (; d.now < T0 + 3s; d.now += 50us) d.Run();
+    ASSERT_EQ(d.sent.size(), 3000u);
+    for (std::uint32_t i = 0; i < 1000; ++i) EXPECT_EQ(d.sent[i].first, i + 1);
+    std::map<std::uint32_t, std::pair<TClock::duration, TClock::duration>> span;  // first, last
+    for (const auto& [ip, at] : d.sent) {
+        auto [it, added] = span.emplace(ip, std::pair{at, at});
+        it->second.second = at;
+    }
+    for (const auto& [ip, s] : span)  // tries over soon enough to end within the patience
+        EXPECT_LE(s.second - s.first, r.Patience - r.RetryAfter) << ip;
+}
+
 TEST(ReadAhead, MakesUpForALateWakeUpWithAShortBurstOnly) {
     TReadAheadRules r = Rules(2000);
     r.FirstBurst = 300;  // at once at the start only; a sender that falls behind later does not

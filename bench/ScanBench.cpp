@@ -140,9 +140,11 @@ int main(int argc, char** argv) {
     double wall = Seconds(start, std::chrono::steady_clock::now());
 
     int savedRows = 0;
-    std::ifstream list(dir + "/ArpList.ini");
-    for (std::string line; std::getline(list, line);)
-        savedRows += line.find('|') != std::string::npos;
+    {
+        std::ifstream list(dir + "/ArpList.ini");  // closed before the folder goes (Windows)
+        for (std::string line; std::getline(list, line);)
+            savedRows += line.find('|') != std::string::npos;
+    }
 
     std::printf(
         "backend=%s addresses=%u wall_s=%.3f found=%d rows=%d saved_rows=%d ordered=%s "
@@ -150,6 +152,7 @@ int main(int argc, char** argv) {
         argv[1], last - first + 1, wall, found, rows.Count(), savedRows, ordered ? "yes" : "NO",
         1000 * longestHandOff, answering ? 1000 * answeringTime / answering : 0.0,
         silent ? 1000 * silentTime / silent : 0.0, PeakMemoryKb());
-    std::filesystem::remove_all(dir);
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
     return ordered && ended && savedRows == rows.Count() ? 0 : 1;
 }

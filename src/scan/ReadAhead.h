@@ -20,8 +20,8 @@ struct TReadAheadRules {
     int Tries = 3;                                                 // requests per address
     TClock::duration RetryAfter = std::chrono::milliseconds(200);  // after each request
     TClock::duration Pace = std::chrono::microseconds(500);        // between any two requests
-    // Requests that may go out back to back when the pace has fallen behind (at the start, or
-    // after a late wake-up); the pace holds on average.
+    // Requests that may go out back to back when the pace has fallen behind (after a late
+    // wake-up, or at the start when FirstBurst is 0); the pace holds on average.
     std::size_t Burst = 16;
     // Requests that go out at once when the range begins, before the pace holds.
     std::size_t FirstBurst = 0;

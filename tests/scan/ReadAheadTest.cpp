@@ -135,10 +135,7 @@ TEST(ReadAhead, NewAddressesGoBeforeRetriesThatCanWait) {
     ASSERT_EQ(d.sent.size(), 3000u);
     for (std::uint32_t i = 0; i < 1000; ++i) EXPECT_EQ(d.sent[i].first, i + 1);
     std::map<std::uint32_t, std::pair<TClock::duration, TClock::duration>> span;  // first, last
-    for (const auto& [ip, at] : d.sent) {
-        auto [it, added] = span.emplace(ip, std::pair{at, at});
-        it->second.second = at;
-    }
+    for (const auto& [ip, at] : d.sent) span.try_emplace(ip, at, at).first->second.second = at;
     for (const auto& [ip, s] : span)  // tries over soon enough to end within the patience
         EXPECT_LE(s.second - s.first, r.Patience - r.RetryAfter) << ip;
 }

@@ -6,10 +6,6 @@
 #include "TextFile.h"
 #include "UTypes.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 namespace {
 
 constexpr std::size_t kListed = 50;
@@ -26,22 +22,6 @@ std::optional<TMacAddr> MacOf(const std::string& text) {
 bool SameMac(const std::string& a, const std::string& b) {
     const std::optional<TMacAddr> x = MacOf(a);
     return x && x == MacOf(b);
-}
-
-// The system's error text in UTF-8, as every text of the report is.
-std::string ErrorText(int error) {
-    std::string text = SystemErrorText(error);
-#ifdef _WIN32
-    const int wide =
-        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring w(static_cast<std::size_t>(wide), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), w.data(), wide);
-    const int narrow =
-        WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, nullptr, 0, nullptr, nullptr);
-    text.assign(static_cast<std::size_t>(narrow), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, text.data(), narrow, nullptr, nullptr);
-#endif
-    return text;
 }
 
 std::string FaultText(const TFileResult& result, bool script) {
@@ -70,7 +50,7 @@ std::string FaultText(const TFileResult& result, bool script) {
             return "第 " + std::to_string(result.Row + 1) +
                    " 行的 IP 地址或 MAC 地址无法写入脚本，原有文件保持不变。";
         case TFileFault::Failed:
-            return "写入出错：" + ErrorText(result.Error) + "。";
+            return "写入出错：" + SystemErrorText(result.Error) + "。";
     }
     return {};
 }

@@ -30,6 +30,9 @@ enum class TProbeFaultKind {
 struct TProbeFault {
     TProbeFaultKind Kind = TProbeFaultKind::None;
     std::string Detail;  // the system's words
+    // Why the scan took a slower way of asking, and what would give it the fast one; told with
+    // the fault, or alone when there was none (it is no fault).
+    std::string Notice;
 };
 
 class TArpProbe {

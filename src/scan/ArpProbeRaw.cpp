@@ -128,7 +128,7 @@ bool TArpProbeRaw::Wait(TClock::time_point deadline, bool* ready) {
     }
     failed_ = true;
     if (fault_.Kind == TProbeFaultKind::None)
-        fault_ = {TProbeFaultKind::LinkFailed, link_->Failure()};
+        fault_ = {TProbeFaultKind::LinkFailed, link_->Failure(), {}};
     return false;
 }
 

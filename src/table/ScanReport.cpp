@@ -57,24 +57,30 @@ std::string FaultText(const TFileResult& result, bool script) {
 
 // A scan that could not ask the network, or stopped being able to, must not read as an empty
 // network.
-TReportSection FaultSection(const TProbeFault& fault) {
+// The probe section: a fault, and how the scan asked when it could not ask the fast way.
+TReportSection ProbeSection(const TProbeFault& fault) {
     const std::string detail = fault.Detail.empty() ? "（系统未说明原因）" : fault.Detail;
+    TReportSection section;
     switch (fault.Kind) {
         case TProbeFaultKind::None:
+            section.Heading = "探测方式：";
             break;
         case TProbeFaultKind::Refused:
-            return {
+            section = {
                 "本次扫描未能探测任何地址：系统拒绝了每一个ARP请求，未找到的地址并不表示没有"
                 "主机，列表也未因此改变。请安装 Npcap 后再扫描；若安装时选择了仅限管理员使用，"
                 "请以管理员身份运行本程序。系统的说明：",
                 {detail}};
+            break;
         case TProbeFaultKind::LinkFailed:
-            return {
+            section = {
                 "扫描途中网卡的抓包接口出错，此后的地址都未经探测，未找到的地址并不表示没有"
                 "主机。系统的说明：",
                 {detail}};
+            break;
     }
-    return {};
+    if (!fault.Notice.empty()) section.Entries.push_back(fault.Notice);
+    return section;
 }
 
 TReportSection ChangedSection(const std::vector<TMacChange>& changes) {
@@ -134,7 +140,7 @@ void TScanReport::NoteContested(const std::vector<TContested>& contested) {
 std::vector<TReportSection> TScanReport::Sections() const {
     // In the order they are told; a section with no entries is left out.
     std::vector<TReportSection> sections{
-        FaultSection(fault_),
+        ProbeSection(fault_),
         ChangedSection(Changes()),
         ContestedSection(contested_),
         saves_ ? UnsavedSection(*saves_) : TReportSection{},

@@ -7,7 +7,25 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+// windows.h first
+#include <shellapi.h>
+#endif
+
+#include "NpcapState.h"
+
 namespace {
+
+// A path as the file code takes it: UTF-8 on Windows (its wide-character calls take any name),
+// elsewhere the bytes given.
+std::string PathText(const QString& path) {
+#ifdef _WIN32
+    return path.toStdString();
+#else
+    return path.toLocal8Bit().toStdString();
+#endif
+}
 
 // A usage error, as the shell's tools report it.
 constexpr int kUsageExit = 2;
@@ -43,7 +61,7 @@ TCommandLineAnswer Refuse(const QString& name, const QString& why) {
 TCommandLineAnswer ReadScan(const QString& name, const QStringList& rangeArgs,
                             const QString& folder) {
     TScanRequest request;
-    request.Folder = folder.toLocal8Bit().toStdString();
+    request.Folder = PathText(folder);
     if (!rangeArgs.isEmpty()) {
         std::vector<std::string> args;
         for (const QString& a : rangeArgs) args.push_back(a.toLocal8Bit().toStdString());
@@ -56,6 +74,15 @@ TCommandLineAnswer ReadScan(const QString& name, const QStringList& rangeArgs,
     return answer;
 }
 
+// On Windows, what the capture driver's state means for the scans, read now.
+QString NpcapLine() {
+#ifdef _WIN32
+    return QStringLiteral("\n\n") + QString::fromStdString(NpcapHelp(ReadNpcapState()));
+#else
+    return {};
+#endif
+}
+
 }  // namespace
 
 TCommandLineAnswer ReadCommandLine(const QStringList& arguments) {
@@ -64,19 +91,21 @@ TCommandLineAnswer ReadCommandLine(const QStringList& arguments) {
     QCommandLineParser parser;
     // Single-dash words are the toolkit's long options (-platform), not bundles of letters.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.setApplicationDescription(QStringLiteral(
-        "Finds the MAC address behind each IPv4 address of a range on the local network.\n"
-        "The table (ArpList.ini) and the scripts made from it (BindArp.bat, BindDhcp.bat)\n"
-        "are kept in the current directory.\n"
-        "\n"
-        "With --scan it scans without a window: RANGE is FIRST-LAST, FIRST LAST or a block\n"
-        "such as 198.18.0.0/24 (all its addresses); without RANGE, the local /24 network\n"
-        "from .1 to .255, as the window proposes. Each host found is written to standard\n"
-        "output as IP<TAB>MAC and saved to the three files at once; what the administrator\n"
-        "must hear of (MACs that changed, addresses answered by several MACs, files not\n"
-        "written) goes to standard error at the end. Ctrl+C (SIGINT, SIGTERM) stops after\n"
-        "the address in progress. Exit status: 0 scanned and saved, 1 a file not written or\n"
-        "the list unreadable, 2 bad arguments, 3 the scan could not probe."));
+    parser.setApplicationDescription(
+        QStringLiteral(
+            "Finds the MAC address behind each IPv4 address of a range on the local network.\n"
+            "The table (ArpList.ini) and the scripts made from it (BindArp.bat, BindDhcp.bat)\n"
+            "are kept in the current directory.\n"
+            "\n"
+            "With --scan it scans without a window: RANGE is FIRST-LAST, FIRST LAST or a block\n"
+            "such as 198.18.0.0/24 (all its addresses); without RANGE, the local /24 network\n"
+            "from .1 to .255, as the window proposes. Each host found is written to standard\n"
+            "output as IP<TAB>MAC and saved to the three files at once; what the administrator\n"
+            "must hear of (MACs that changed, addresses answered by several MACs, files not\n"
+            "written) goes to standard error at the end. Ctrl+C (SIGINT, SIGTERM) stops after\n"
+            "the address in progress. Exit status: 0 scanned and saved, 1 a file not written or\n"
+            "the list unreadable, 2 bad arguments, 3 the scan could not probe.") +
+        NpcapLine());
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Displays this help."));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
@@ -121,7 +150,18 @@ TCommandLineAnswer ReadCommandLine(const QStringList& arguments) {
 
 TCommandLineAnswer AnswerCommandLine(int argc, char** argv) {
     QStringList arguments;
+#ifdef _WIN32
+    // The wide-character command line holds every name; argv only what the code page holds.
+    (void)argc;
+    (void)argv;
+    int count = 0;
+    if (wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count)) {
+        for (int i = 0; i < count; ++i) arguments << QString::fromWCharArray(wide[i]);
+        LocalFree(wide);
+    }
+#else
     for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+#endif
     TCommandLineAnswer answer = ReadCommandLine(arguments);
     std::fputs(answer.Out.toLocal8Bit().constData(), stdout);
     std::fputs(answer.Err.toLocal8Bit().constData(), stderr);

@@ -84,7 +84,8 @@ int RunScanMode(const TScanRequest& request) {
     if (!range) range = ProposedRange(GetLocalIP());
     if (!range) return BadArguments("no local IPv4 address to propose a range from: name a RANGE");
     std::error_code ec;
-    if (!request.Folder.empty() && !std::filesystem::is_directory(request.Folder, ec))
+    const std::u8string folder(request.Folder.begin(), request.Folder.end());  // UTF-8 on Windows
+    if (!folder.empty() && !std::filesystem::is_directory(std::filesystem::path(folder), ec))
         return BadArguments("'" + request.Folder + "' is not a folder");
 
     // Loaded as the window loads it: an unreadable list is told and never written over.

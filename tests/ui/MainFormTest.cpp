@@ -594,7 +594,7 @@ class TMainFormTest : public QObject {
     // A scan whose every request the system refused (SendARP under Wine) ends with one warning,
     // not as an empty network.
     void scanThatCouldNotAskSaysSo() {
-        lan_->Fault({TProbeFaultKind::Refused, "SendARP: 50"});
+        lan_->Fault({TProbeFaultKind::Refused, "SendARP: 50", {}});
         MakeForm();
         SetRange("192.168.1.1", "192.168.1.3");
         TBoxCatcher boxes;

@@ -91,21 +91,20 @@ TCommandLineAnswer ReadCommandLine(const QStringList& arguments) {
     QCommandLineParser parser;
     // Single-dash words are the toolkit's long options (-platform), not bundles of letters.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.setApplicationDescription(
-        QStringLiteral(
-            "Finds the MAC address behind each IPv4 address of a range on the local network.\n"
-            "The table (ArpList.ini) and the scripts made from it (BindArp.bat, BindDhcp.bat)\n"
-            "are kept in the current directory.\n"
-            "\n"
-            "With --scan it scans without a window: RANGE is FIRST-LAST, FIRST LAST or a block\n"
-            "such as 198.18.0.0/24 (all its addresses); without RANGE, the local /24 network\n"
-            "from .1 to .255, as the window proposes. Each host found is written to standard\n"
-            "output as IP<TAB>MAC and saved to the three files at once; what the administrator\n"
-            "must hear of (MACs that changed, addresses answered by several MACs, files not\n"
-            "written) goes to standard error at the end. Ctrl+C (SIGINT, SIGTERM) stops after\n"
-            "the address in progress. Exit status: 0 scanned and saved, 1 a file not written or\n"
-            "the list unreadable, 2 bad arguments, 3 the scan could not probe.") +
-        NpcapLine());
+    const QString description = QStringLiteral(
+        "Finds the MAC address behind each IPv4 address of a range on the local network.\n"
+        "The table (ArpList.ini) and the scripts made from it (BindArp.bat, BindDhcp.bat)\n"
+        "are kept in the current directory.\n"
+        "\n"
+        "With --scan it scans without a window: RANGE is FIRST-LAST, FIRST LAST or a block\n"
+        "such as 198.18.0.0/24 (all its addresses); without RANGE, the local /24 network\n"
+        "from .1 to .255, as the window proposes. Each host found is written to standard\n"
+        "output as IP<TAB>MAC and saved to the three files at once; what the administrator\n"
+        "must hear of (MACs that changed, addresses answered by several MACs, files not\n"
+        "written) goes to standard error at the end. Ctrl+C (SIGINT, SIGTERM) stops after\n"
+        "the address in progress. Exit status: 0 scanned and saved, 1 a file not written or\n"
+        "the list unreadable, 2 bad arguments, 3 the scan could not probe.");
+    parser.setApplicationDescription(description);
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Displays this help."));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
@@ -128,6 +127,8 @@ TCommandLineAnswer ReadCommandLine(const QStringList& arguments) {
     if (!parser.parse(arguments)) return Refuse(name, parser.errorText());
     if (parser.isSet(help)) {
         // The parser names the program by the application object's arguments, which come later.
+        // Npcap's state is read for the help alone, not at every start.
+        parser.setApplicationDescription(description + NpcapLine());
         QString text = parser.helpText();
         text.replace(
             0, text.indexOf(QLatin1Char('\n')),

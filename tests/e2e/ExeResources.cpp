@@ -9,6 +9,7 @@
 
 namespace {
 
+// RT_GROUP_ICON is 14 and RT_MANIFEST 24, given here in their wide-character form.
 int failures = 0;
 
 void Check(bool ok, const char* what) {
@@ -61,8 +62,8 @@ int wmain(int argc, wchar_t** argv) {
         LoadLibraryExW(argv[1], nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
     Check(m != nullptr, "the program opens as a resource file");
     if (m == nullptr) return 1;
-    Check(FindResourceW(m, MAKEINTRESOURCEW(1), RT_GROUP_ICON) != nullptr, "it has an icon");
-    const std::string manifest = Resource(m, RT_MANIFEST);
+    Check(FindResourceW(m, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(14)) != nullptr, "it has an icon");
+    const std::string manifest = Resource(m, MAKEINTRESOURCEW(24));
     Check(manifest.find("level=\"asInvoker\"") != std::string::npos, "its manifest: asInvoker");
     Check(manifest.find(">UTF-8</activeCodePage>") != std::string::npos,
           "its manifest: UTF-8 as the code page");

@@ -39,6 +39,7 @@ TAddressTable::TMerged TAddressTable::MergeFound(std::uint32_t hostIP, const std
             merged = TMerged{*FindIP(ip), true};
         }
         MarkDuplicates();
+        macIndexed_ = false;
         return merged;
     }
     if (std::optional<int> row = FindIP(ip)) {

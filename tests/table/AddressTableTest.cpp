@@ -26,12 +26,6 @@ std::vector<std::string> IPs(const TMemoryRows& rows) {
     return ips;
 }
 
-std::vector<std::string> Remarks(const TMemoryRows& rows) {
-    std::vector<std::string> remarks;
-    for (const TRow& r : rows.Rows()) remarks.push_back(r.Remark);
-    return remarks;
-}
-
 class AddressTableTest : public testing::Test {
   protected:
     AddressTableTest() {
@@ -91,24 +85,6 @@ TEST_F(AddressTableTest, TextThatDiffersFromTheFoundAddressGetsASecondRow) {
     EXPECT_EQ(rows.Count(), 2);
 }
 
-TEST_F(AddressTableTest, DuplicateMarksFollowExactMacText) {
-    rows.Append("1.0.0.1", "00:1A:2B:3C:4D:5E");
-    rows.Append("1.0.0.2", "00:1a:2b:3c:4d:5e");  // another text: no duplicate
-    rows.Append("1.0.0.3", "00:1A:2B:3C:4D:5E");
-    rows.Append("1.0.0.4", "");
-    rows.Append("1.0.0.5", "");
-    rows.Append("1.0.0.6", "AA:AA:AA:AA:AA:AA");
-    table.MarkDuplicates();
-    EXPECT_EQ(Remarks(rows), (std::vector<std::string>{"?", "", "?", "?", "?", ""}));
-
-    rows.Select(2);
-    rows.Select(4);
-    table.DeleteSelected();
-    EXPECT_EQ(IPs(rows), (std::vector<std::string>{"1.0.0.1", "1.0.0.2", "1.0.0.4", "1.0.0.6"}));
-    EXPECT_EQ(Remarks(rows), (std::vector<std::string>{"", "", "", ""}));
-    EXPECT_NE(dir.Read("ArpList.ini").find("1.0.0.6|AA:AA"), std::string::npos);
-}
-
 TEST_F(AddressTableTest, DeletingNothingStillRewritesTheFiles) {
     rows.Append("1.0.0.1", "00:1A:2B:3C:4D:5E");
     table.DeleteSelected();
@@ -123,38 +99,24 @@ TEST_F(AddressTableTest, DeletingNothingStillRewritesTheFiles) {
 // A seed's steps restart the program on a hand-edited list, load more lists, merge finds over a
 // few MACs and addresses and delete selections. QUORVEL_MODEL_SEED replays a seed,
 // QUORVEL_MODEL_STEPS sets the number of steps.
-class TTableModel {
-  public:
+struct TTableModel {
     std::vector<TRow> Added;  // (IP, MAC) in the order added
 
-    std::vector<TRow> Shown() const {
-        std::vector<TRow> shown = Added;
-        std::stable_sort(shown.begin(), shown.end(), [](const TRow& a, const TRow& b) {
-            return IPSortKey(a.IP) < IPSortKey(b.IP);
-        });
-        for (TRow& row : shown) {
-            row.Remark.clear();
-            for (const TRow& other : shown) {
-                if (&other != &row && other.MAC == row.MAC) row.Remark = "?";
-            }
-        }
-        return shown;
-    }
-    std::optional<int> FindIP(const std::string& ip) const {
-        const std::vector<TRow> shown = Shown();
-        for (std::size_t i = 0; i < shown.size(); ++i) {
-            if (shown[i].IP == ip) return static_cast<int>(i);
-        }
-        return std::nullopt;
-    }
-    // The k-th row shown, in Added.
-    std::size_t AddedIndex(std::size_t k) const {
+    // Added's indexes in the order the rows are shown.
+    std::vector<std::size_t> Order() const {
         std::vector<std::size_t> order(Added.size());
         std::iota(order.begin(), order.end(), std::size_t{0});
         std::stable_sort(order.begin(), order.end(), [this](std::size_t a, std::size_t b) {
             return IPSortKey(Added[a].IP) < IPSortKey(Added[b].IP);
         });
-        return order[k];
+        return order;
+    }
+    std::optional<int> FindIP(const std::string& ip) const {
+        const std::vector<std::size_t> order = Order();
+        for (std::size_t k = 0; k < order.size(); ++k) {
+            if (Added[order[k]].IP == ip) return static_cast<int>(k);
+        }
+        return std::nullopt;
     }
 };
 
@@ -165,17 +127,20 @@ std::uint64_t FromEnvironment(const char* name, std::uint64_t fallback) {
 
 // Where the table and the model differ, or empty.
 std::string Difference(TAddressTable& table, const TMemoryRows& rows, const TTableModel& model) {
-    const std::vector<TRow> shown = model.Shown();
+    const std::vector<std::size_t> order = model.Order();
     const std::vector<TRow> have = rows.Rows();
-    if (have.size() != shown.size()) return "row count " + std::to_string(have.size());
-    for (std::size_t i = 0; i < shown.size(); ++i) {
-        const TRow& a = have[i];
-        const TRow& b = shown[i];
-        if (a.IP != b.IP || a.MAC != b.MAC || a.Remark != b.Remark) {
-            return "row " + std::to_string(i) + " is " + a.IP + "|" + a.MAC + "|" + a.Remark +
-                   ", not " + b.IP + "|" + b.MAC + "|" + b.Remark;
+    if (have.size() != order.size()) return "row count " + std::to_string(have.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        TRow want = model.Added[order[i]];
+        for (const TRow& other : model.Added) {
+            if (&other != &model.Added[order[i]] && other.MAC == want.MAC) want.Remark = "?";
         }
-        if (table.FindIP(a.IP) != model.FindIP(a.IP)) return "FindIP(" + a.IP + ")";
+        const TRow& row = have[i];
+        if (row.IP != want.IP || row.MAC != want.MAC || row.Remark != want.Remark) {
+            return "row " + std::to_string(i) + " is " + row.IP + "|" + row.MAC + "|" + row.Remark +
+                   ", not " + want.IP + "|" + want.MAC + "|" + want.Remark;
+        }
+        if (table.FindIP(row.IP) != model.FindIP(row.IP)) return "FindIP(" + row.IP + ")";
     }
     if (table.FindIP("198.18.0.99") != std::nullopt) return "FindIP of a missing address";
     return {};
@@ -233,18 +198,18 @@ TEST(AddressTableModel, EveryStepMatchesThePlainDefinition) {
             for (int i = 0; i < rows->Count(); ++i) {
                 if (pick(4) != 0) continue;
                 rows->Select(i);
-                gone.push_back(model.AddedIndex(static_cast<std::size_t>(i)));
+                gone.push_back(model.Order()[static_cast<std::size_t>(i)]);
                 did += " " + rows->Row(i).IP;
             }
             std::sort(gone.rbegin(), gone.rend());
             for (std::size_t k : gone)
-                model.Added.erase(model.Added.begin() + static_cast<long>(k));
+                model.Added.erase(model.Added.begin() + static_cast<std::ptrdiff_t>(k));
             table->RemoveSelected();
         } else {
             const std::string ip = address(false), mac = macs[pick(macs.size())];
             did = "find " + ip + " " + mac;
             if (std::optional<int> at = model.FindIP(ip)) {
-                model.Added[model.AddedIndex(static_cast<std::size_t>(*at))].MAC = mac;
+                model.Added[model.Order()[static_cast<std::size_t>(*at)]].MAC = mac;
             } else {
                 model.Added.push_back(TRow{ip, mac, ""});
             }

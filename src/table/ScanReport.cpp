@@ -97,11 +97,19 @@ TReportSection FaultSection(const TProbeFault& fault) {
     return {};
 }
 
-TReportSection ChangedSection(const std::vector<TMacChange>& changes) {
-    TReportSection section{
-        "以下地址的MAC地址已改变（旧 MAC -> 新 MAC），列表和脚本已改用新的MAC地址；"
-        "若不是更换了网卡，可能有主机冒充（ARP欺骗）：",
-        {}};
+// The heading says which files now hold the new MACs: those the scan's last save wrote (the
+// scripts only when both were written).
+TReportSection ChangedSection(const std::vector<TMacChange>& changes,
+                              const std::optional<TSaveReport>& saves) {
+    const bool list = saves && saves->List;
+    const bool scripts = saves && saves->Arp && saves->Dhcp;
+    const char* written = list && scripts ? "，列表和脚本已改用新的MAC地址"
+                          : list          ? "，列表已改用新的MAC地址"
+                          : scripts       ? "，脚本已改用新的MAC地址"
+                                          : "";
+    TReportSection section{std::string("以下地址的MAC地址已改变（旧 MAC -> 新 MAC）") + written +
+                               "；若不是更换了网卡，可能有主机冒充（ARP欺骗）：",
+                           {}};
     for (const TMacChange& c : changes) {
         const std::string old = c.OldMAC.empty() ? "（空）" : c.OldMAC;
         section.Entries.push_back(c.IP + "：" + old + " -> " + c.NewMAC);
@@ -155,7 +163,7 @@ std::vector<TReportSection> TScanReport::Sections() const {
     // In the order they are told; a section with no entries is left out.
     std::vector<TReportSection> sections{
         FaultSection(fault_),
-        ChangedSection(Changes()),
+        ChangedSection(Changes(), saves_),
         ContestedSection(contested_),
         saves_ ? UnsavedSection(*saves_) : TReportSection{},
     };

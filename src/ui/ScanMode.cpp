@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <system_error>
 
 #ifdef _WIN32
@@ -145,6 +146,8 @@ int RunScanMode(const TScanRequest& request) {
     thread->Start();
     while (!dispatcher->RunUntil([&] { return ended; }, std::chrono::hours(1))) {
     }
+    // A save whose report nobody waited for is the newest: it decides too.
+    if (const std::optional<TSaveReport> unheard = writer.Flush()) report.NoteSaves(*unheard);
     progress.Clear();
 
     const std::string text = report.Text();

@@ -650,6 +650,10 @@ class TMainFormTest : public QObject {
         QTRY_VERIFY(Ui().PopupMenu1->isVisible());
         QTest::keyClick(Ui().PopupMenu1, Qt::Key_D);
         QTRY_COMPARE(boxes.Texts, QStringList({text, text}));
+        // A deletion, then closing before its save has been told: told as the window goes.
+        Ui().D1->trigger();
+        form_->close();
+        QCOMPARE(boxes.Texts, QStringList({text, text, text}));
     }
 
     // A scan tells in one box, when it ends, the MACs it replaced, the addresses different MACs
@@ -679,6 +683,13 @@ class TMainFormTest : public QObject {
         QTest::newRow("nothing changed")
             << QByteArray("192.168.1.1|00:1A:2B:3C:4D:01\r\n192.168.1.2|00:1A:2B:3C:4D:02\r\n")
             << false << QStringList{};
+        QTest::newRow("changed MAC and read-only list: only the scripts use it")
+            << QByteArray("192.168.1.1|00:1A:2B:3C:4D:99\r\n") << true
+            << QStringList{
+                   "以下地址的MAC地址已改变（旧 MAC -> 新 MAC），脚本已改用新的MAC地址；"
+                   "若不是更换了网卡，可能有主机冒充（ARP欺骗）：\n"
+                   "192.168.1.1：00:1A:2B:3C:4D:99 -> 00:1A:2B:3C:4D:01\n\n" +
+                   contested + "\n\n以下文件未能写入：\n“ArpList.ini”：文件是只读的。"};
     }
     void scanEndReport() {
         QFETCH(QByteArray, list);

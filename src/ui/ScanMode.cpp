@@ -11,6 +11,7 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <signal.h>
 #include <unistd.h>
 #endif
 
@@ -62,6 +63,21 @@ class TProgress {
     std::string line_;
 };
 
+// A closed stdout (a reader gone: head, a dropped ssh session) must end the printing, not the
+// process between a find's merge and its save: the failed write says so instead.
+void IgnoreBrokenPipe() {
+#ifndef _WIN32
+    signal(SIGPIPE, SIG_IGN);
+#endif
+}
+
+// One find on stdout; false once stdout takes no more.
+bool PrintFind(std::uint32_t ip, const std::uint8_t* mac) {
+    return std::printf("%s\t%s\n", IPToStr(HostToNet(ip)).c_str(), MacToColonStr(mac).c_str()) >
+               0 &&
+           std::fflush(stdout) == 0;
+}
+
 int BadArguments(const std::string& why) {
     std::fprintf(stderr, "quorvel: %s\n", why.c_str());
     return kScanBadArguments;
@@ -69,9 +85,10 @@ int BadArguments(const std::string& why) {
 
 }  // namespace
 
-int ScanExitStatus(bool couldNotProbe, bool listUnreadable, bool savesFailed) {
+int ScanExitStatus(bool couldNotProbe, bool listUnreadable, bool savesFailed, bool outputCut) {
     if (couldNotProbe) return kScanCouldNotProbe;
     if (listUnreadable || savesFailed) return kScanUnsaved;
+    if (outputCut) return kScanOutputCut;
     return kScanDone;
 }
 
@@ -95,21 +112,21 @@ int RunScanMode(const TScanRequest& request) {
     const bool listUnreadable = table.LoadArpList() == TLoadStatus::Unreadable;
     if (listUnreadable) std::fprintf(stderr, "%s\n", kUnreadableListText);
 
+    IgnoreBrokenPipe();
     auto dispatcher = std::make_shared<TQueueDispatcher>();
     TScanIPThread* thread = nullptr;
     int stops = 0;
     // A first stop ends the scan after the address in progress, as the stop button does; a
     // second one wakes that probe too.
-    TStopSignals signals([dispatcher, &thread, &stops] {
-        dispatcher->Queue([&thread, &stops] {
-            if (thread == nullptr) return;
-            if (++stops == 1) {
-                thread->Terminate();
-            } else {
-                thread->Cancel();
-            }
-        });
-    });
+    auto stop = [&thread, &stops] {
+        if (thread == nullptr) return;
+        if (++stops == 1) {
+            thread->Terminate();
+        } else {
+            thread->Cancel();
+        }
+    };
+    TStopSignals signals([dispatcher, &stop] { dispatcher->Queue(stop); });
 
     TScanReport report;
     TProgress progress(std::uint64_t{range->Last} - range->First + 1);
@@ -118,6 +135,7 @@ int RunScanMode(const TScanRequest& request) {
     TSaveWriter writer([&table] { return table.Snapshot(); }, dispatcher);
     bool changed = false;
     bool ended = false;
+    bool outputCut = false;
     thread = new TScanIPThread(range->First, range->Last, true, CreateArpProbe(), dispatcher);
     thread->OnScan = [&] {
         if (Found) {
@@ -126,9 +144,10 @@ int RunScanMode(const TScanRequest& request) {
             changed = true;
             writer.Changed();
             progress.Clear();
-            std::printf("%s\t%s\n", IPToStr(HostToNet(CurrentIP)).c_str(),
-                        MacToColonStr(MacAddr).c_str());
-            std::fflush(stdout);
+            if (!outputCut && !PrintFind(CurrentIP, MacAddr)) {
+                outputCut = true;
+                if (stops == 0) stop();
+            }
         }
         progress.Step(Found);
     };
@@ -149,5 +168,7 @@ int RunScanMode(const TScanRequest& request) {
 
     const std::string text = report.Text();
     if (!text.empty()) std::fprintf(stderr, "%s\n", text.c_str());
-    return ScanExitStatus(report.CouldNotProbe(), listUnreadable, report.SavesFailed());
+    if (outputCut)
+        std::fprintf(stderr, "quorvel: standard output was closed: the scan stopped there\n");
+    return ScanExitStatus(report.CouldNotProbe(), listUnreadable, report.SavesFailed(), outputCut);
 }

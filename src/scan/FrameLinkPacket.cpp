@@ -39,7 +39,7 @@ class TFrameLinkPacket : public TFrameLink {
     std::vector<TLocalLink> ReadLinks() override { return ReadLocalLinks(); }
     TNeighParams ReadParams(const std::string& ifName) override { return ReadNeighParams(ifName); }
 
-    void Send(const TLocalLink& link, const std::uint8_t* frame, std::size_t size) override {
+    std::string Send(const TLocalLink& link, const std::uint8_t* frame, std::size_t size) override {
         sockaddr_ll to{};
         to.sll_family = AF_PACKET;
         to.sll_protocol = htons(ETH_P_ARP);
@@ -47,9 +47,12 @@ class TFrameLinkPacket : public TFrameLink {
         to.sll_halen = 6;
         std::memset(to.sll_addr, 0xFF, 6);
         while (sendto(sock_.Get(), frame, size, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) <
-                   0 &&
-               errno == EINTR) {
+               0) {
+            if (errno == EINTR) continue;
+            if (errno == ENOBUFS || errno == EAGAIN) return {};
+            return std::string("sendto: ") + std::strerror(errno);
         }
+        return {};
     }
 
     bool Receive(const std::function<void(const TFrameIn&)>& onFrame, int max) override {

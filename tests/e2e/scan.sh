@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The scan mode (quorvel --scan) as a script runs it, in a namespace LAN with no display:
 # SIGINT or SIGHUP during a /22 ends it within 2 s, every host it printed in the files; a closed
-# stdout ends it saved with status 4; an unreadable list
+# stdout ends it saved with status 4; a range off every link exits 3; an unreadable list
 # writes nothing and exits 1; a bad range exits 2 with a message. (window.sh compares its files
 # with the window's.)
 #
@@ -95,6 +95,17 @@ Scan "$quorvel" --scan --folder "$work/unreadable" 198.18.0.9-198.18.0.11 \
 grep -qF "无法读取地址列表文件“ArpList.ini”" "$work/unreadable.err" || Fail "no word of the list"
 [ "$(ls "$work/unreadable")" = ArpList.ini ] && [ -d "$work/unreadable/ArpList.ini" ] ||
     Fail "files written beside an unreadable list: $(ls "$work/unreadable")"
+
+# A range no local link covers (a stale range in a cron job): nothing can be asked, which is the
+# probe's fault, status 3 with the reason, and no file.
+mkdir -m 777 "$work/offlink"
+status=0
+Scan "$quorvel" --scan --folder "$work/offlink" 198.18.8.0/24 >"$work/offlink.out" \
+    2>"$work/offlink.err" || status=$?
+[ "$status" = 3 ] || { cat "$work/offlink.err"; Fail "a range off every link gave status $status"; }
+grep -qF "没有一个地址位于本机网卡所在的网络上" "$work/offlink.err" || Fail "$(cat "$work/offlink.err")"
+grep -qF "lan0 198.18.0.1/22" "$work/offlink.err" || Fail "the local networks are not named"
+[ -z "$(ls "$work/offlink")" ] || Fail "a scan that asked nothing wrote $(ls "$work/offlink")"
 
 # A bad range: a usage error, and no probe or file.
 status=0

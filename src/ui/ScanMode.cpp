@@ -1,10 +1,12 @@
 #include "ScanMode.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <system_error>
 
 #ifdef _WIN32
@@ -23,6 +25,7 @@
 #include "ScanIPThread.h"
 #include "ScanReport.h"
 #include "StopSignals.h"
+#include "TextFile.h"
 #include "UTypes.h"
 
 namespace {
@@ -83,6 +86,36 @@ int BadArguments(const std::string& why) {
     return kScanBadArguments;
 }
 
+// The files' folder, opened once for the whole run: a name swapped for a link after the start
+// changes nothing. Nothing when the table may go on; else the exit status, said why.
+std::optional<int> UseFolder(const std::string& path, TAddressTable& table, TFolder& folder) {
+    if (path.empty()) return std::nullopt;
+#ifdef _WIN32
+    std::error_code ec;
+    if (!std::filesystem::is_directory(path, ec))
+        return BadArguments("'" + path + "' is not a folder");
+    table.SetDirectory(path);
+#else
+    const TFileResult opened = OpenFolder(path, folder);
+    if (opened.Fault == TFileFault::LinkRefused) {
+        std::fprintf(stderr,
+                     "quorvel: the folder '%s' is refused: it is reached through a link that "
+                     "another user could have aimed at any folder\n",
+                     path.c_str());
+        return kScanUnsaved;
+    }
+    if (opened.Error == ENOENT || opened.Error == ENOTDIR)
+        return BadArguments("'" + path + "' is not a folder");
+    if (!opened) {
+        std::fprintf(stderr, "quorvel: the folder '%s' cannot be opened: %s\n", path.c_str(),
+                     SystemErrorText(opened.Error).c_str());
+        return kScanUnsaved;
+    }
+    table.SetFolder(folder.Fd());
+#endif
+    return std::nullopt;
+}
+
 }  // namespace
 
 int ScanExitStatus(bool couldNotProbe, bool listUnreadable, bool savesFailed, bool outputCut) {
@@ -100,14 +133,12 @@ int RunScanMode(const TScanRequest& request) {
     std::optional<TScanRange> range = request.Range;
     if (!range) range = ProposedRange(GetLocalIP());
     if (!range) return BadArguments("no local IPv4 address to propose a range from: name a RANGE");
-    std::error_code ec;
-    if (!request.Folder.empty() && !std::filesystem::is_directory(request.Folder, ec))
-        return BadArguments("'" + request.Folder + "' is not a folder");
 
     // Loaded as the window loads it: an unreadable list is told and never written over.
     TMemoryRows rows;
     TAddressTable table(rows);
-    table.SetDirectory(request.Folder);
+    TFolder folder;
+    if (std::optional<int> refused = UseFolder(request.Folder, table, folder)) return *refused;
     ShowTrayIcon = true;
     const bool listUnreadable = table.LoadArpList() == TLoadStatus::Unreadable;
     if (listUnreadable) std::fprintf(stderr, "%s\n", kUnreadableListText);

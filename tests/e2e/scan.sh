@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The scan mode (quorvel --scan) as a script runs it, in a namespace LAN with no display:
 # SIGINT or SIGHUP during a /22 ends it within 2 s, every host it printed in the files; a closed
-# stdout ends it saved with status 4; a range off every link exits 3; an unreadable list
+# stdout ends it saved with status 4; a range off every link exits 3; a folder given through a
+# link another user planted exits 1; an unreadable list
 # writes nothing and exits 1; a bad range exits 2 with a message. (window.sh compares its files
 # with the window's.)
 #
@@ -106,6 +107,19 @@ Scan "$quorvel" --scan --folder "$work/offlink" 198.18.8.0/24 >"$work/offlink.ou
 grep -qF "没有一个地址位于本机网卡所在的网络上" "$work/offlink.err" || Fail "$(cat "$work/offlink.err")"
 grep -qF "lan0 198.18.0.1/22" "$work/offlink.err" || Fail "the local networks are not named"
 [ -z "$(ls "$work/offlink")" ] || Fail "a scan that asked nothing wrote $(ls "$work/offlink")"
+
+# Run by root with --folder through a link another user planted (at a folder only root may
+# write): refused with status 1 and a message, nothing written there.
+mkdir -m 700 "$work/rootonly"
+ln -s "$work/rootonly" "$work/bad/lan"
+chown -h 65534:65534 "$work/bad/lan"
+status=0
+Scan "$quorvel" --scan --folder "$work/bad/lan" 198.18.0.9-198.18.0.11 >/dev/null \
+    2>"$work/planted.err" || status=$?
+[ "$status" = 1 ] || { cat "$work/planted.err"; Fail "a planted folder link gave status $status"; }
+grep -qF "is refused: it is reached through a link" "$work/planted.err" || Fail "$(cat "$work/planted.err")"
+[ -z "$(ls "$work/rootonly")" ] || Fail "files written through a planted link"
+rm "$work/bad/lan"
 
 # A bad range: a usage error, and no probe or file.
 status=0

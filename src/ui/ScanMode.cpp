@@ -91,6 +91,7 @@ int BadArguments(const std::string& why) {
 std::optional<int> UseFolder(const std::string& path, TAddressTable& table, TFolder& folder) {
     if (path.empty()) return std::nullopt;
 #ifdef _WIN32
+    (void)folder;
     std::error_code ec;
     if (!std::filesystem::is_directory(path, ec))
         return BadArguments("'" + path + "' is not a folder");

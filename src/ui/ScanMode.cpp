@@ -76,9 +76,9 @@ void IgnoreBrokenPipe() {
 
 // One find on stdout; false once stdout takes no more.
 bool PrintFind(std::uint32_t ip, const std::uint8_t* mac) {
-    return std::printf("%s\t%s\n", IPToStr(HostToNet(ip)).c_str(), MacToColonStr(mac).c_str()) >
-               0 &&
-           std::fflush(stdout) == 0;
+    const int written =
+        std::printf("%s\t%s\n", IPToStr(HostToNet(ip)).c_str(), MacToColonStr(mac).c_str());
+    return written > 0 && std::fflush(stdout) == 0;
 }
 
 int BadArguments(const std::string& why) {

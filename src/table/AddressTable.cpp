@@ -217,7 +217,7 @@ TSaveReport TAddressTable::DeleteSelected() {
 TLoadStatus TAddressTable::LoadArpList() {
     TReadStatus status = TReadStatus::Failed;
     try {
-        status = ReadArpList(PathOf("ArpList.ini"), rows_, ShowTrayIcon);
+        status = ReadArpList(PathOf("ArpList.ini"), rows_, ShowTrayIcon, folder_);
     } catch (const std::bad_alloc&) {
         status = TReadStatus::Failed;
     }
@@ -246,10 +246,10 @@ namespace {
 
 TFileResult Withheld() { return TFileResult{TFileFault::ListWithheld, 0, -1}; }
 
-TFileResult WriteScript(const std::string& path, bool built, int badRow,
+TFileResult WriteScript(const std::string& path, int folder, bool built, int badRow,
                         const std::vector<std::string>& lines) {
     if (!built) return TFileResult{TFileFault::UnreadableRow, 0, badRow};
-    return WriteTextLines(path, lines);
+    return WriteTextLines(path, lines, folder);
 }
 
 // A save that runs out of memory stores nothing and says so; the table stays as it was.
@@ -267,6 +267,7 @@ TFileResult Guarded(F save) {
 // What a save needs besides the rows, taken with them.
 struct TSaveSettings {
     std::string ListPath, ArpPath, DhcpPath;
+    int Folder = kWorkingFolder;  // the paths are relative to it
     bool ShowTrayIcon = true;
     bool Withheld = false;
     std::function<std::string()> LocalIP;
@@ -276,7 +277,8 @@ namespace {
 
 TFileResult WriteArpList(const TRows& rows, const TSaveSettings& s) {
     if (s.Withheld) return Withheld();
-    return Guarded([&] { return WriteTextLines(s.ListPath, BuildArpList(rows, s.ShowTrayIcon)); });
+    return Guarded(
+        [&] { return WriteTextLines(s.ListPath, BuildArpList(rows, s.ShowTrayIcon), s.Folder); });
 }
 
 // While the stored list is withheld the table lacks its rows, and scripts written from it would
@@ -287,7 +289,7 @@ TFileResult WriteBindArp(const TRows& rows, const TSaveSettings& s) {
         std::vector<std::string> lines;
         int badRow = -1;
         bool built = BuildBindArp(rows, lines, &badRow);
-        return WriteScript(s.ArpPath, built, badRow, lines);
+        return WriteScript(s.ArpPath, s.Folder, built, badRow, lines);
     });
 }
 
@@ -297,15 +299,20 @@ TFileResult WriteBindDhcp(const TRows& rows, const TSaveSettings& s) {
         std::vector<std::string> lines;
         int badRow = -1;
         bool built = BuildBindDhcp(rows, s.LocalIP ? s.LocalIP() : std::string(), lines, &badRow);
-        return WriteScript(s.DhcpPath, built, badRow, lines);
+        return WriteScript(s.DhcpPath, s.Folder, built, badRow, lines);
     });
 }
 
 }  // namespace
 
 TSaveSettings TAddressTable::Settings() const {
-    return TSaveSettings{PathOf("ArpList.ini"), PathOf("BindArp.bat"), PathOf("BindDhcp.bat"),
-                         ShowTrayIcon,          listWithheld_,         localIP_};
+    return TSaveSettings{PathOf("ArpList.ini"),
+                         PathOf("BindArp.bat"),
+                         PathOf("BindDhcp.bat"),
+                         folder_,
+                         ShowTrayIcon,
+                         listWithheld_,
+                         localIP_};
 }
 
 TFileResult TAddressTable::SaveArpList() {

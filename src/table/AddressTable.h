@@ -39,6 +39,12 @@ class TAddressTable {
 
     // Folder for the three files; empty means the current directory.
     void SetDirectory(std::string dir) { dir_ = std::move(dir); }
+    // Or a folder opened once (TFolder::Fd, kept open while the table is used), which the
+    // files are read and written relative to whatever becomes of its name.
+    void SetFolder(int folder) {
+        folder_ = folder;
+        dir_.clear();
+    }
     // Where the DHCP scope comes from; GetLocalIP unless replaced.
     void SetLocalIPSource(std::function<std::string()> source) { localIP_ = std::move(source); }
 
@@ -99,6 +105,7 @@ class TAddressTable {
 
     TRows& rows_;
     std::string dir_;
+    int folder_ = kWorkingFolder;
     std::function<std::string()> localIP_;
     bool listWithheld_ = false;
     // The row count at which the rows were last known to be in address order.

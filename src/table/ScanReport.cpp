@@ -90,8 +90,14 @@ TReportSection FaultSection(const TProbeFault& fault) {
                 {detail}};
         case TProbeFaultKind::LinkFailed:
             return {
-                "扫描途中网卡的抓包接口出错，此后的地址都未经探测，未找到的地址并不表示没有"
-                "主机。系统的说明：",
+                "扫描途中网卡出错（ARP请求未能发出，或回应无法读取），此后的地址未经探测，"
+                "未找到的地址并不表示没有主机。系统的说明：",
+                {detail}};
+        case TProbeFaultKind::NoLink:
+            return {
+                "本次扫描未能探测任何地址：范围内没有一个地址位于本机网卡所在的网络上，"
+                "ARP请求无从发出，未找到的地址并不表示没有主机，列表也未因此改变。请检查扫描"
+                "范围。",
                 {detail}};
     }
     return {};
@@ -127,6 +133,7 @@ TReportSection ContestedSection(const std::vector<TContested>& contested) {
         std::string entry = IPToStr(HostToNet(c.IP)) + "：";
         for (std::size_t k = 0; k < c.Macs.size(); ++k)
             entry += (k == 0 ? "" : "，") + MacToColonStr(c.Macs[k].data());
+        if (c.More > 0) entry += "，另有 " + std::to_string(c.More) + " 次应答来自其他MAC地址";
         section.Entries.push_back(std::move(entry));
     }
     return section;

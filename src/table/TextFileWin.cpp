@@ -88,8 +88,9 @@ TFileResult RewriteInPlace(const std::string& path, const std::string& text) {
 
 }  // namespace
 
+// Only the working folder: paths are taken as they are.
 TReadStatus ReadTextLines(const std::string& path, const TLineCheck& countLine,
-                          const TLineVisitor& onLine) {
+                          const TLineVisitor& onLine, int /*folder*/) {
     THandle h(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                           FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!h.Valid()) {
@@ -114,7 +115,8 @@ TReadStatus ReadTextLines(const std::string& path, const TLineCheck& countLine,
     return CutLinesTwice(read, rewind, countLine, onLine);
 }
 
-TFileResult WriteTextLines(const std::string& path, const std::vector<std::string>& lines) {
+TFileResult WriteTextLines(const std::string& path, const std::vector<std::string>& lines,
+                           int /*folder*/) {
     const std::string text = JoinLines(lines);
     const DWORD attributes = GetFileAttributesA(path.c_str());
     const bool exists = attributes != INVALID_FILE_ATTRIBUTES;

@@ -22,7 +22,7 @@ enum TScanExit : int {
     kScanCouldNotProbe = 3,
     // stdout was closed (its reader gone): the scan stopped there, as on SIGTERM, and saved
     // every find, printed or not
-    kScanOutputCut = 4,
+    kScanOutputCut = 5,
 };
 
 int ScanExitStatus(bool couldNotProbe, bool listUnreadable, bool savesFailed, bool outputCut);

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The scan mode (quorvel --scan) as a script runs it, in a namespace LAN with no display:
 # SIGINT or SIGHUP during a /22 ends it within 2 s, every host it printed in the files; a closed
-# stdout ends it saved with status 4; a range off every link exits 3; a folder given through a
+# stdout ends it saved with status 5; a range off every link exits 3; a folder given through a
 # link another user planted exits 1; an unreadable list
 # writes nothing and exits 1; a bad range exits 2 with a message. (window.sh compares its files
 # with the window's.)
@@ -74,14 +74,14 @@ for signal in INT HUP; do
 done
 
 # Its reader gone before the first find (as "| head -1" is gone after one): the scan stops at
-# that find, saves it and says so with status 4, instead of dying by SIGPIPE unsaved.
+# that find, saves it and says so with status 5, instead of dying by SIGPIPE unsaved.
 mkdir -m 777 "$work/cut"
 if Scan "$quorvel" --scan --folder "$work/cut" 198.18.0.0/24 2>"$work/cut.err" | true; then
     status=0
 else
     status=${PIPESTATUS[0]}
 fi
-[ "$status" = 4 ] || { cat "$work/cut.err"; Fail "a closed stdout gave status $status"; }
+[ "$status" = 5 ] || { cat "$work/cut.err"; Fail "a closed stdout gave status $status"; }
 grep -qF "standard output was closed" "$work/cut.err" || Fail "no word of the closed output"
 grep -q '^198\.18\.0\.[0-9]*|02:51:' "$work/cut/ArpList.ini" || Fail "the unprinted find was not saved"
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "UTypes.h"
@@ -13,7 +14,8 @@
 // not found, since either may be forged.
 struct TContested {
     std::uint32_t IP = 0;        // host order
-    std::vector<TMacAddr> Macs;  // in the order they first answered
+    std::vector<TMacAddr> Macs;  // in the order they first answered; a probe may keep only a few
+    std::uint64_t More = 0;      // answers from further MACs, beyond those kept
 };
 
 enum class TProbeFaultKind {
@@ -21,13 +23,20 @@ enum class TProbeFaultKind {
     // Every request the scan made was refused by the system (not supported, access denied):
     // no address was asked at all.
     Refused,
-    // The link failed during the scan: the addresses after that were not asked.
+    // The link failed during the scan (requests could not be sent, or replies read): the
+    // addresses after that were not asked.
     LinkFailed,
+    // No address of the range lies on a network of a local link: nothing was asked.
+    NoLink,
 };
 
 // Why a scan's "not found" may mean nothing: a scan that could not ask must not read as an empty
 // network.
 struct TProbeFault {
+    // Not an aggregate, so that {kind, detail} leaves Notice empty without a warning.
+    TProbeFault(TProbeFaultKind kind = TProbeFaultKind::None, std::string detail = {},
+                std::string notice = {})
+        : Kind(kind), Detail(std::move(detail)), Notice(std::move(notice)) {}
     TProbeFaultKind Kind = TProbeFaultKind::None;
     std::string Detail;  // the system's words
     // Why the scan took a slower way of asking, and what would give it the fast one; told with
@@ -47,6 +56,10 @@ class TArpProbe {
     virtual void ExpectRange(std::uint32_t /*firstIP*/, std::uint32_t /*lastIP*/) {}
     // Wakes a blocked SendArp, which then returns false at once; used when the program closes.
     virtual void Cancel() {}
+    // From any thread: the scan is stopping. A blocked SendArp returns at once, found if its
+    // address has answered, else not found (an address not yet asked is never waited for),
+    // and no more requests go out.
+    virtual void Stop() {}
     // The addresses handed off as not found because different MACs answered, since the last
     // call, in the order they were probed.
     virtual std::vector<TContested> TakeContested() { return {}; }

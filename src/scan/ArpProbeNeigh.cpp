@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -55,7 +56,12 @@ class TArpProbeNeigh : public TArpProbe {
     bool SendArp(std::uint32_t wireIP, std::uint8_t* mac) override;
     void ExpectRange(std::uint32_t firstIP, std::uint32_t lastIP) override;
     void Cancel() override { cancel_.Raise(); }
+    void Stop() override {
+        stopping_ = true;
+        cancel_.Raise();
+    }
     std::vector<TContested> TakeContested() override { return std::exchange(contested_, {}); }
+    TProbeFault TakeFault() override { return std::exchange(coverage_, {}).Fault(links_); }
 
   private:
     void ReadLinks();
@@ -72,6 +78,8 @@ class TArpProbeNeigh : public TArpProbe {
 
     TFd nl_;
     TCancelFlag cancel_;
+    std::atomic<bool> stopping_{false};
+    TCoverage coverage_;
     std::uint32_t seq_ = 0;
     bool lost_ = false;
     TFd udp_;
@@ -343,9 +351,11 @@ bool TArpProbeNeigh::ProbeAhead(std::uint8_t* mac) {
             Request(BuildNeighDump(++seq_));
         }
         TClock::time_point now = TClock::now();
+        if (stopping_) ahead_->Stop();
         ahead_->Run(now, admit, send);
         if (std::optional<bool> found = ahead_->TakeHead(now, mac, &contested_)) return *found;
-        if (WaitReadable(nl_.Get(), cancel_, ahead_->NextDue(now)) == TWaitResult::Cancelled)
+        if (WaitReadable(nl_.Get(), cancel_, ahead_->NextDue(now)) == TWaitResult::Cancelled &&
+            !stopping_)
             return false;
     }
 }
@@ -353,6 +363,8 @@ bool TArpProbeNeigh::ProbeAhead(std::uint8_t* mac) {
 bool TArpProbeNeigh::SendArp(std::uint32_t wireIP, std::uint8_t* mac) {
     if (cancel_.Raised() || !nl_.Valid()) return false;
     ReadLinks();
+    TLocalLink link;
+    coverage_.Note(FindLink(links_, wireIP, &link) != TLinkMatch::None);
     std::uint32_t hostIP = NetToHost(wireIP);
     if (ahead_ && !ahead_->Done() && ahead_->Head() == hostIP) return ProbeAhead(mac);
     ahead_.reset();

@@ -3,6 +3,7 @@
 #include "ArpProbeRaw.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -48,12 +49,18 @@ class TArpProbeRaw : public TArpProbe {
     bool SendArp(std::uint32_t wireIP, std::uint8_t* mac) override;
     void ExpectRange(std::uint32_t firstIP, std::uint32_t lastIP) override;
     void Cancel() override { link_->Wake(); }
+    void Stop() override {
+        stopping_ = true;
+        link_->Wake();
+    }
     std::vector<TContested> TakeContested() override { return std::exchange(contested_, {}); }
-    TProbeFault TakeFault() override { return std::exchange(fault_, {}); }
+    TProbeFault TakeFault() override;
 
   private:
     void ReadLinks();
     void Send(const TLocalLink& link, std::uint32_t ip);
+    // Notes whether an address the worker asks for lies on a local link.
+    void NoteCovered(std::uint32_t wireIP);
     // Reads the frames that have arrived, FramesPerWake at most; each reply addressed to this
     // host goes to onReply. False once the link is empty.
     bool Receive(const std::function<void(const TReply&)>& onReply);
@@ -70,11 +77,14 @@ class TArpProbeRaw : public TArpProbe {
     std::unique_ptr<TFrameLink> link_;
     bool linksRead_ = false;
     bool failed_ = false;
+    std::atomic<bool> stopping_{false};
     std::vector<TLocalLink> links_;
     std::map<std::string, TNeighParams> params_;
     std::optional<TReadAhead> ahead_;
     std::vector<TContested> contested_;
     TProbeFault fault_;
+    TSendTally sends_;
+    TCoverage coverage_;
 };
 
 // The wait after each try of the read-ahead, and the least time a found address is held.
@@ -96,7 +106,21 @@ const TNeighParams& TArpProbeRaw::Params(const std::string& ifName) {
 
 void TArpProbeRaw::Send(const TLocalLink& link, std::uint32_t ip) {
     auto frame = BuildArpRequest(link.Mac, link.IP, ip);
-    link_->Send(link, frame.data(), frame.size());
+    sends_.Note(link_->Send(link, frame.data(), frame.size()));
+}
+
+void TArpProbeRaw::NoteCovered(std::uint32_t wireIP) {
+    TLocalLink link;
+    coverage_.Note(FindLink(links_, wireIP, &link) != TLinkMatch::None);
+}
+
+TProbeFault TArpProbeRaw::TakeFault() {
+    TProbeFault f = std::exchange(fault_, {});
+    if (f.Kind == TProbeFaultKind::None) f = sends_.Fault();
+    if (f.Kind == TProbeFaultKind::None) f = coverage_.Fault(links_);
+    sends_ = {};
+    coverage_ = {};
+    return f;
 }
 
 bool TArpProbeRaw::Receive(const std::function<void(const TReply&)>& onReply) {
@@ -128,7 +152,7 @@ bool TArpProbeRaw::Wait(TClock::time_point deadline, bool* ready) {
     }
     failed_ = true;
     if (fault_.Kind == TProbeFaultKind::None)
-        fault_ = {TProbeFaultKind::LinkFailed, link_->Failure(), {}};
+        fault_ = {TProbeFaultKind::LinkFailed, link_->Failure()};
     return false;
 }
 
@@ -142,35 +166,33 @@ bool TArpProbeRaw::ProbeAlone(std::uint32_t ip, std::uint8_t* mac) {
     const TClock::time_point asked = TClock::now();
     // An answer is held a while after the request, so that a second host answering is seen.
     const TClock::time_point settled = asked + RetryAfter(p);
-    std::vector<TMacAddr> answers;
+    TAnswerMacs answers;
     auto onReply = [&](const TReply& r) {
-        if (r.IfIndex != link.Index || r.Arrived < asked ||
-            !IsAnswerTo(r.Msg, ip, link.IP, link.Mac))
-            return;
-        if (std::find(answers.begin(), answers.end(), r.Msg.SenderMac) == answers.end())
-            answers.push_back(r.Msg.SenderMac);
+        if (r.IfIndex == link.Index && r.Arrived >= asked &&
+            IsAnswerTo(r.Msg, ip, link.IP, link.Mac))
+            answers.Note(r.Msg.SenderMac);
     };
     int sent = 0;
     for (;;) {
         TClock::time_point now = TClock::now();
-        if (!answers.empty() && now >= settled) break;
-        if (answers.empty() && sent < tries && now >= asked + sent * interval) {
+        if (!answers.Empty() && now >= settled) break;
+        if (answers.Empty() && sent < tries && now >= asked + sent * interval) {
             Send(link, ip);
             ++sent;
             continue;
         }
         TClock::time_point due = asked + sent * interval;
-        if (!answers.empty()) due = settled;
-        if (answers.empty() && sent >= tries && now >= due) return false;
+        if (!answers.Empty()) due = settled;
+        if (answers.Empty() && sent >= tries && now >= due) return false;
         bool ready = false;
         if (!Wait(due, &ready)) return false;
         if (ready) Receive(onReply);
     }
-    if (answers.size() > 1) {
-        contested_.push_back({NetToHost(ip), answers});
+    if (answers.Contested()) {
+        contested_.push_back(answers.AsContested(NetToHost(ip)));
         return false;
     }
-    std::memcpy(mac, answers[0].data(), 6);
+    std::memcpy(mac, answers.First().data(), 6);
     return true;
 }
 
@@ -225,16 +247,18 @@ bool TArpProbeRaw::ProbeAhead(std::uint8_t* mac) {
     for (;;) {
         Receive(onReply);
         TClock::time_point now = TClock::now();
+        if (stopping_) ahead_->Stop();
         ahead_->Run(now, admit, send);
         if (std::optional<bool> found = ahead_->TakeHead(now, mac, &contested_)) return *found;
         bool ready = false;
-        if (!Wait(ahead_->NextDue(now), &ready)) return false;
+        if (!Wait(ahead_->NextDue(now), &ready) && !stopping_) return false;
     }
 }
 
 bool TArpProbeRaw::SendArp(std::uint32_t wireIP, std::uint8_t* mac) {
     if (failed_ || link_->Woken()) return false;
     ReadLinks();
+    NoteCovered(wireIP);
     std::uint32_t hostIP = NetToHost(wireIP);
     if (ahead_ && !ahead_->Done() && ahead_->Head() == hostIP) return ProbeAhead(mac);
     ahead_.reset();

@@ -77,8 +77,7 @@ class TCallTally {
     TProbeFault TakeFault() {
         std::lock_guard lock(mutex_);
         TProbeFault f;
-        if (made_ == 0 && refused_ > 0)
-            f = {TProbeFaultKind::Refused, SystemMessage(lastRefusal_), {}};
+        if (made_ == 0 && refused_ > 0) f = {TProbeFaultKind::Refused, SystemMessage(lastRefusal_)};
         made_ = refused_ = 0;
         return f;
     }

@@ -31,6 +31,11 @@ class TArpProbeChosen : public TArpProbe {
         cancelled_ = true;
         if (probe_) probe_->Cancel();
     }
+    void Stop() override {
+        std::lock_guard lock(mutex_);
+        stopped_ = true;
+        if (probe_) probe_->Stop();
+    }
     std::vector<TContested> TakeContested() override {
         return probe_ ? probe_->TakeContested() : std::vector<TContested>{};
     }
@@ -53,13 +58,15 @@ class TArpProbeChosen : public TArpProbe {
             }
             std::lock_guard lock(mutex_);
             if (cancelled_) p->Cancel();
+            if (stopped_) p->Stop();
             probe_ = std::move(p);
         }
         return *probe_;
     }
 
-    std::mutex mutex_;  // between Cancel, from the main thread, and the choice
+    std::mutex mutex_;  // between Cancel and Stop, from the main thread, and the choice
     bool cancelled_ = false;
+    bool stopped_ = false;
     std::unique_ptr<TArpProbe> probe_;
     std::string notice_;
 };

@@ -1,5 +1,7 @@
 #include "FrameLink.h"
 
+#include <utility>
+
 TClock::time_point SteadyArrival(std::chrono::system_clock::time_point stamp) {
     using TWall = std::chrono::system_clock;
     TClock::time_point steady{};
@@ -19,4 +21,17 @@ TClock::time_point SteadyArrival(std::chrono::system_clock::time_point stamp) {
     if (age > TWall::duration::zero())
         return steady - std::chrono::duration_cast<TClock::duration>(age);
     return steady;
+}
+
+void TSendTally::Note(std::string failure) {
+    ++sent_;
+    if (failure.empty()) return;
+    ++failed_;
+    last_ = std::move(failure);
+}
+
+TProbeFault TSendTally::Fault() const {
+    if (failed_ == 0) return {};
+    return {TProbeFaultKind::LinkFailed, last_ + "（" + std::to_string(sent_) + " 个请求中 " +
+                                             std::to_string(failed_) + " 个未能发出）"};
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "ArpProbe.h"
 #include "LocalLink.h"
 
 using TClock = std::chrono::steady_clock;
@@ -31,8 +32,11 @@ class TFrameLink {
     virtual std::vector<TLocalLink> ReadLinks() = 0;
     // The system's ARP timings for one of them (defaults when it has none to tell).
     virtual TNeighParams ReadParams(const std::string& ifName) = 0;
-    // A frame that cannot go out now (a full queue) counts as a try nobody answered.
-    virtual void Send(const TLocalLink& link, const std::uint8_t* frame, std::size_t size) = 0;
+    // Why the frame did not go out, in the system's words (the link gone, down, refused); empty
+    // when it went out. One that cannot go out now (a full queue) counts as a try nobody
+    // answered: empty too.
+    virtual std::string Send(const TLocalLink& link, const std::uint8_t* frame,
+                             std::size_t size) = 0;
     // Hands the frames that have arrived to onFrame, at most max, without waiting. False once
     // none is left (or the link failed).
     virtual bool Receive(const std::function<void(const TFrameIn&)>& onFrame, int max) = 0;
@@ -50,3 +54,16 @@ class TFrameLink {
 // the thread being preempted between them cannot move an arrival before the request it answers.
 // A stamp from the future is taken as now.
 TClock::time_point SteadyArrival(std::chrono::system_clock::time_point stamp);
+
+// The requests of a scan that did not go out: any is the link's failure (LinkFailed, with the
+// last reason and the count).
+class TSendTally {
+  public:
+    void Note(std::string failure);
+    TProbeFault Fault() const;
+
+  private:
+    std::uint64_t sent_ = 0;
+    std::uint64_t failed_ = 0;
+    std::string last_;
+};

@@ -175,8 +175,10 @@ class TFrameLinkCapture : public TFrameLink {
     std::vector<TLocalLink> ReadLinks() override { return links_; }
     TNeighParams ReadParams(const std::string& /*ifName*/) override { return {}; }
 
-    void Send(const TLocalLink& /*link*/, const std::uint8_t* frame, std::size_t size) override {
-        api_.SendPacket(p_, frame, static_cast<int>(size));
+    std::string Send(const TLocalLink& /*link*/, const std::uint8_t* frame,
+                     std::size_t size) override {
+        if (api_.SendPacket(p_, frame, static_cast<int>(size)) == 0) return {};
+        return std::string("pcap_sendpacket: ") + api_.GetErr(p_);
     }
 
     bool Receive(const std::function<void(const TFrameIn&)>& onFrame, int max) override {

@@ -7,6 +7,8 @@
 #include <netpacket/packet.h>
 #include <sys/socket.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -39,7 +41,7 @@ class TFrameLinkPacket : public TFrameLink {
     std::vector<TLocalLink> ReadLinks() override { return ReadLocalLinks(); }
     TNeighParams ReadParams(const std::string& ifName) override { return ReadNeighParams(ifName); }
 
-    void Send(const TLocalLink& link, const std::uint8_t* frame, std::size_t size) override {
+    std::string Send(const TLocalLink& link, const std::uint8_t* frame, std::size_t size) override {
         sockaddr_ll to{};
         to.sll_family = AF_PACKET;
         to.sll_protocol = htons(ETH_P_ARP);
@@ -47,32 +49,44 @@ class TFrameLinkPacket : public TFrameLink {
         to.sll_halen = 6;
         std::memset(to.sll_addr, 0xFF, 6);
         while (sendto(sock_.Get(), frame, size, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) <
-                   0 &&
-               errno == EINTR) {
+               0) {
+            if (errno == EINTR) continue;
+            if (errno == ENOBUFS || errno == EAGAIN) return {};
+            return std::string("sendto: ") + std::strerror(errno);
         }
+        return {};
     }
 
+    // Frames are taken a batch per call: under a flood the calls, not the frames, cost the
+    // most, and a socket read too slowly drops the real replies with the forged ones.
     bool Receive(const std::function<void(const TFrameIn&)>& onFrame, int max) override {
-        std::uint8_t buf[1600];
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
         for (int read = 0; read < max;) {
-            sockaddr_ll from{};
-            iovec iov{buf, sizeof buf};
-            msghdr msg{};
-            msg.msg_name = &from;
-            msg.msg_namelen = sizeof from;
-            msg.msg_iov = &iov;
-            msg.msg_iovlen = 1;
-            msg.msg_control = control;
-            msg.msg_controllen = sizeof control;
-            ssize_t n = recvmsg(sock_.Get(), &msg, MSG_DONTWAIT);
+            const int batch = std::min(max - read, static_cast<int>(Batch));
+            std::array<mmsghdr, Batch> msgs{};
+            std::array<sockaddr_ll, Batch> from{};
+            std::array<iovec, Batch> iov{};
+            for (int i = 0; i < batch; ++i) {
+                iov[i] = {frames_[i].data(), frames_[i].size()};
+                msghdr& m = msgs[i].msg_hdr;
+                m.msg_name = &from[i];
+                m.msg_namelen = sizeof from[i];
+                m.msg_iov = &iov[i];
+                m.msg_iovlen = 1;
+                m.msg_control = controls_[i].Bytes;
+                m.msg_controllen = sizeof controls_[i].Bytes;
+            }
+            const int n = recvmmsg(sock_.Get(), msgs.data(), batch, MSG_DONTWAIT, nullptr);
             if (n < 0 && errno == EINTR) continue;
-            if (n < 0) return false;
-            ++read;
-            // Only frames sent to this host: not those a promiscuous interface overhears, nor
-            // broadcasts, nor our own.
-            if (from.sll_pkttype != PACKET_HOST) continue;
-            onFrame({from.sll_ifindex, buf, static_cast<std::size_t>(n), ArrivalTime(msg)});
+            if (n <= 0) return false;
+            read += n;
+            for (int i = 0; i < n; ++i) {
+                // Only frames sent to this host: not those a promiscuous interface overhears,
+                // nor broadcasts, nor our own.
+                if (from[i].sll_pkttype != PACKET_HOST) continue;
+                onFrame({from[i].sll_ifindex, frames_[i].data(), msgs[i].msg_len,
+                         ArrivalTime(msgs[i].msg_hdr)});
+            }
+            if (n < batch) return false;
         }
         return true;
     }
@@ -93,8 +107,15 @@ class TFrameLinkPacket : public TFrameLink {
     bool Woken() const override { return cancel_.Raised(); }
 
   private:
+    static constexpr std::size_t Batch = 16;
+    struct TControl {
+        alignas(cmsghdr) char Bytes[CMSG_SPACE(sizeof(timespec))];
+    };
+
     TFd sock_;
     TCancelFlag cancel_;
+    std::array<std::array<std::uint8_t, 1600>, Batch> frames_{};
+    std::array<TControl, Batch> controls_{};
 };
 
 // Lets through only ARP-for-IPv4-over-Ethernet replies sent to this host (not overheard, not

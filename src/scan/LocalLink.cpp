@@ -1,6 +1,8 @@
 #include "LocalLink.h"
 
+#include <bit>
 #include <cstring>
+#include <string>
 
 TLinkMatch FindLink(const std::vector<TLocalLink>& links, std::uint32_t ip, TLocalLink* link) {
     for (const TLocalLink& l : links) {
@@ -47,4 +49,15 @@ std::optional<bool> DecideWithoutAsking(const std::vector<TLocalLink>& links, st
             break;
     }
     return std::nullopt;
+}
+
+TProbeFault TCoverage::Fault(const std::vector<TLocalLink>& links) const {
+    if (covered_ > 0 || uncovered_ == 0) return {};
+    std::string networks;
+    for (const TLocalLink& l : links) {
+        if (!networks.empty()) networks += "，";
+        networks += l.Name + " " + IPToStr(l.IP) + "/" + std::to_string(std::popcount(l.Netmask));
+    }
+    if (networks.empty()) networks = "（无）";
+    return {TProbeFaultKind::NoLink, "本机所在的网络：" + networks};
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "ArpProbe.h"
 #include "UTypes.h"
 
 struct TLocalLink {
@@ -35,6 +36,18 @@ const TLocalLink* CoveringLink(const std::vector<TLocalLink>& links, std::uint32
 // host's own (true, its interface's address in mac[0..5]). Nothing for a neighbour on link.
 std::optional<bool> DecideWithoutAsking(const std::vector<TLocalLink>& links, std::uint32_t ip,
                                         TLocalLink* link, std::uint8_t* mac);
+
+// Whether the addresses a scan asked for lay on a local link: a scan none of whose addresses did
+// asked nothing, which is its fault (NoLink, naming the local networks).
+class TCoverage {
+  public:
+    void Note(bool onLink) { (onLink ? covered_ : uncovered_) += 1; }
+    TProbeFault Fault(const std::vector<TLocalLink>& links) const;
+
+  private:
+    std::uint64_t covered_ = 0;
+    std::uint64_t uncovered_ = 0;
+};
 
 // The interfaces that are up, not loopback, with an Ethernet address and an IPv4 address, in
 // the system's order (one entry per address).

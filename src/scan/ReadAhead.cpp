@@ -3,6 +3,21 @@
 #include <algorithm>
 #include <cstring>
 
+void TAnswerMacs::Note(const TMacAddr& mac) {
+    for (int k = 0; k < kept_; ++k) {
+        if (macs_[k] == mac) return;
+    }
+    if (kept_ < static_cast<int>(macs_.size())) {
+        macs_[kept_++] = mac;
+    } else {
+        ++more_;
+    }
+}
+
+TContested TAnswerMacs::AsContested(std::uint32_t ip) const {
+    return {ip, std::vector<TMacAddr>(macs_.begin(), macs_.begin() + kept_), more_};
+}
+
 TReadAhead::TReadAhead(std::uint32_t first, std::uint32_t last, const TReadAheadRules& rules)
     : first_(first),
       rules_(rules),
@@ -59,7 +74,7 @@ void TReadAhead::SendRetries(TClock::time_point now, bool urgentOnly,
 
 void TReadAhead::Run(TClock::time_point now, const std::function<TAdmission(std::uint32_t)>& admit,
                      const std::function<void(std::uint32_t)>& send) {
-    if (done_) return;
+    if (done_ || stopped_) return;
     // A retry waits while new addresses go out, unless waiting longer would put off its
     // address's outcome past the patience: the first round ends sooner, and the patience is
     // spent once for many addresses instead of after every third request.
@@ -88,14 +103,14 @@ void TReadAhead::Answer(std::uint32_t ip, const TMacAddr& mac,
     if (!Holds(ip)) return;
     TSlot& s = At(ip);
     if (arrived && (s.tries == 0 || *arrived < s.asked)) return;  // answers nothing we asked
-    if (s.outcome == TOutcome::Found) {
-        if (mac != s.mac && std::find(s.others.begin(), s.others.end(), mac) == s.others.end())
-            s.others.push_back(mac);
+    if (s.outcome == TOutcome::Pending) {
+        s.outcome = TOutcome::Found;
+        s.mac = mac;
+    } else if (s.outcome != TOutcome::Found) {
         return;
     }
-    if (s.outcome != TOutcome::Pending) return;
-    s.outcome = TOutcome::Found;
-    s.mac = mac;
+    if (s.answers.Empty()) s.answers.Note(s.mac);
+    s.answers.Note(mac);
 }
 
 void TReadAhead::Fail(std::uint32_t ip) {
@@ -111,15 +126,17 @@ void TReadAhead::Resend(std::uint32_t ip) {
 }
 
 TOutcome TReadAhead::HeadOutcome(TClock::time_point now, TMacAddr* mac) const {
-    if (done_ || !Holds(head_)) return TOutcome::Pending;
+    if (done_) return TOutcome::Pending;
+    if (!Holds(head_)) return stopped_ ? TOutcome::NotFound : TOutcome::Pending;
     const TSlot& s = At(head_);
     if (s.outcome == TOutcome::Found) {
-        if (s.tries > 0 && now < s.asked + rules_.Settle) return TOutcome::Pending;
-        if (!s.others.empty()) return TOutcome::NotFound;
+        if (s.tries > 0 && now < s.asked + rules_.Settle && !stopped_) return TOutcome::Pending;
+        if (s.answers.Contested()) return TOutcome::NotFound;
         if (mac != nullptr) *mac = s.mac;
         return TOutcome::Found;
     }
-    if (s.outcome != TOutcome::Pending) return s.outcome;
+    if (s.outcome != TOutcome::Pending || stopped_)
+        return s.outcome == TOutcome::Pending ? TOutcome::NotFound : s.outcome;
     bool waited = s.tries >= rules_.Tries && now >= s.due && now >= s.asked + rules_.Patience;
     return waited ? TOutcome::NotFound : TOutcome::Pending;
 }
@@ -139,11 +156,8 @@ std::optional<bool> TReadAhead::TakeHead(TClock::time_point now, std::uint8_t* m
     TOutcome o = HeadOutcome(now, &found);
     if (o == TOutcome::Pending) return std::nullopt;
     const TSlot& s = At(head_);
-    if (contested != nullptr && !s.others.empty()) {
-        TContested c{head_, {s.mac}};
-        c.Macs.insert(c.Macs.end(), s.others.begin(), s.others.end());
-        contested->push_back(std::move(c));
-    }
+    if (contested != nullptr && Holds(head_) && s.answers.Contested())
+        contested->push_back(s.answers.AsContested(head_));
     PopHead();
     if (o == TOutcome::Found) std::memcpy(mac, found.data(), found.size());
     return o == TOutcome::Found;

@@ -4,6 +4,7 @@
 // ascending order. Pure logic on a given clock; the back-ends do the sending and receiving.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -39,6 +40,23 @@ struct TReadAheadRules {
 
 enum class TOutcome { Pending, Found, NotFound };
 
+// The MACs that answered for one address, in a fixed room whatever a flood of forged answers
+// brings: the first, a second that makes the address contested, and a count of the answers
+// from any other MAC. Constant work per answer.
+class TAnswerMacs {
+  public:
+    void Note(const TMacAddr& mac);
+    bool Empty() const { return kept_ == 0; }
+    bool Contested() const { return kept_ > 1; }
+    const TMacAddr& First() const { return macs_[0]; }
+    TContested AsContested(std::uint32_t ip) const;
+
+  private:
+    std::array<TMacAddr, 2> macs_{};
+    int kept_ = 0;
+    std::uint64_t more_ = 0;
+};
+
 // What a back-end says of an address before it is requested.
 struct TAdmission {
     TOutcome Outcome = TOutcome::Pending;  // Found or NotFound: decided, nothing is sent
@@ -69,6 +87,9 @@ class TReadAhead {
     void Fail(std::uint32_t ip);    // known not to answer
     void Resend(std::uint32_t ip);  // one more round of tries, due now
 
+    // The scan stops: the head is decided at once (found if it has answered, else not found),
+    // and Run sends nothing more.
+    void Stop() { stopped_ = true; }
     // The head's outcome as of now (NotFound once its tries are out and waited for).
     TOutcome HeadOutcome(TClock::time_point now, TMacAddr* mac) const;
     void PopHead();
@@ -86,8 +107,8 @@ class TReadAhead {
         TClock::time_point due{};    // next request, or the end of waiting after the last
         TClock::time_point asked{};  // the first request
         TClock::duration extra{};
-        TMacAddr mac{};
-        std::vector<TMacAddr> others;  // different MACs that answered after mac
+        TMacAddr mac{};       // for an address decided without asking
+        TAnswerMacs answers;  // for an address asked
     };
     TSlot& At(std::uint32_t ip) { return slots_[(ip - first_) % slots_.size()]; }
     const TSlot& At(std::uint32_t ip) const { return slots_[(ip - first_) % slots_.size()]; }
@@ -107,6 +128,7 @@ class TReadAhead {
     std::uint32_t head_;
     std::uint64_t admitted_ = 0;  // addresses admitted so far: the next one is first_ + admitted_
     bool done_ = false;
+    bool stopped_ = false;
     TClock::time_point nextSend_{};
     std::size_t sent_ = 0;                        // requests so far
     std::vector<TClock::time_point> firstSends_;  // ring of the last Budget first requests

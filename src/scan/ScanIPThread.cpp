@@ -44,7 +44,10 @@ void TScanIPThread::Start() {
     });
 }
 
-void TScanIPThread::Terminate() { terminated_ = true; }
+void TScanIPThread::Terminate() {
+    terminated_ = true;
+    if (probe_) probe_->Stop();
+}
 
 bool TScanIPThread::Terminated() const { return terminated_; }
 

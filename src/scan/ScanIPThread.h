@@ -38,7 +38,8 @@ class TScanIPThread {
     TScanIPThread& operator=(const TScanIPThread&) = delete;
 
     void Start();  // for a worker created suspended
-    // The probe in progress finishes and is handed off; no further address is probed.
+    // The probe in progress ends at once (found only if its address has answered) and is handed
+    // off; no further address is probed.
     void Terminate();
     bool Terminated() const;
     // Terminate, and wake the probe in progress so that the body ends at once; for closing the

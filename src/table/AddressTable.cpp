@@ -39,6 +39,7 @@ TAddressTable::TMerged TAddressTable::MergeFound(std::uint32_t hostIP, const std
             merged = TMerged{*FindIP(ip), true};
         }
         MarkDuplicates();
+        macIndexed_ = false;
         return merged;
     }
     if (std::optional<int> row = FindIP(ip)) {
@@ -97,74 +98,80 @@ int TAddressTable::UpperBound(std::uint32_t key) const {
     return low;
 }
 
-namespace {
-
-std::uint64_t MacHash(const std::string& mac) { return std::hash<std::string_view>()(mac); }
-
-}  // namespace
-
 void TAddressTable::IndexMACs() {
-    macIndex_.clear();
-    macIndex_.reserve(static_cast<std::size_t>(rows_.Count()));
+    macRows_.clear();
+    macRows_.reserve(static_cast<std::size_t>(rows_.Count()));
     for (int i = 0; i < rows_.Count(); ++i) {
         const TRow& row = rows_.Row(i);
-        macIndex_.emplace(MacHash(row.MAC), IPSortKey(row.IP));
+        IndexMAC(row.MAC, IPSortKey(row.IP));
     }
-    macIndexed_ = rows_.Count();
+    macIndexed_ = true;
+}
+
+void TAddressTable::IndexMAC(const std::string& mac, std::uint32_t key) {
+    TMacRows& same = macRows_[mac];
+    ++same.Count;
+    same.KeySum += key;
 }
 
 void TAddressTable::UnindexMAC(const std::string& mac, std::uint32_t key) {
-    for (auto it = macIndex_.find(MacHash(mac)); it != macIndex_.end(); ++it) {
-        if (it->first != MacHash(mac)) break;
-        if (it->second == key) {
-            macIndex_.erase(it);
-            return;
-        }
+    const auto it = macRows_.find(mac);
+    if (it == macRows_.end()) return;
+    if (--it->second.Count == 0) {
+        macRows_.erase(it);
+    } else {
+        it->second.KeySum -= key;
     }
 }
 
-std::vector<int> TAddressTable::RowsWithMAC(const std::string& mac, std::size_t limit) const {
-    std::vector<int> found;
-    std::vector<std::uint32_t> keys;
-    const std::uint64_t hash = MacHash(mac);
-    for (auto it = macIndex_.find(hash); it != macIndex_.end() && it->first == hash; ++it) {
-        if (std::find(keys.begin(), keys.end(), it->second) != keys.end()) continue;
-        keys.push_back(it->second);
-        for (int i = LowerBound(it->second);
-             i < rows_.Count() && IPSortKey(rows_.Row(i).IP) == it->second; ++i) {
-            if (rows_.Row(i).MAC != mac) continue;
-            found.push_back(i);
-            if (found.size() >= limit) return found;
+bool TAddressTable::MarkOther(const std::string& mac, std::uint64_t key, int row, bool duplicate) {
+    for (int i = LowerBound(static_cast<std::uint32_t>(key));
+         i < rows_.Count() && IPSortKey(rows_.Row(i).IP) == key; ++i) {
+        if (i != row && rows_.Row(i).MAC == mac) {
+            Mark(i, duplicate);
+            return true;
         }
     }
-    return found;
+    return false;
 }
 
-// A row is marked while another row has its MAC text: only the rows that share the new or the
-// old text can change.
+void TAddressTable::Mark(int row, bool duplicate) {
+    const char* remark = duplicate ? "?" : "";
+    if (rows_.Row(row).Remark != remark) rows_.SetRemark(row, remark);
+}
+
+// A row is marked while another row has its MAC text: besides the row itself, only a text's
+// one other row changes, when the text's count goes from one to two (the row's new text) or
+// from two to one (its old text).
 void TAddressTable::UpdateMarks(int row, const std::string* oldMac) {
-    if (macIndexed_ != rows_.Count() - (oldMac == nullptr ? 1 : 0)) {
+    const std::string mac = rows_.Row(row).MAC;
+    const std::uint32_t key = IPSortKey(rows_.Row(row).IP);
+    if (!macIndexed_) {
         IndexMACs();
     } else {
-        const std::uint32_t key = IPSortKey(rows_.Row(row).IP);
         if (oldMac != nullptr) UnindexMAC(*oldMac, key);
-        macIndex_.emplace(MacHash(rows_.Row(row).MAC), key);
-        macIndexed_ = rows_.Count();
+        IndexMAC(mac, key);
     }
-    const std::vector<int> same = RowsWithMAC(rows_.Row(row).MAC, 3);
-    for (int i : same) {
-        const char* remark = same.size() > 1 ? "?" : "";
-        if (rows_.Row(i).Remark != remark) rows_.SetRemark(i, remark);
+    bool found = true;
+    const TMacRows& same = macRows_.at(mac);
+    Mark(row, same.Count > 1);
+    if (same.Count == 2) found = MarkOther(mac, same.KeySum - key, row, true);
+    if (oldMac != nullptr) {
+        const auto left = macRows_.find(*oldMac);
+        if (left != macRows_.end() && left->second.Count == 1)
+            found = MarkOther(*oldMac, left->second.KeySum, row, false) && found;
     }
-    if (oldMac == nullptr) return;
-    const std::vector<int> left = RowsWithMAC(*oldMac, 2);
-    if (left.size() == 1 && !rows_.Row(left[0]).Remark.empty()) rows_.SetRemark(left[0], "");
+    if (!found) {
+        // The rows were changed behind the table's back: every mark is made again.
+        MarkDuplicates();
+        macIndexed_ = false;
+    }
 }
 
 void TAddressTable::SortByAddress() {
     SortRows(rows_);
     orderedCount_ = rows_.Count();
-    macIndexed_ = -1;
+    macIndexed_ = false;
 }
 
 void TAddressTable::MarkDuplicates() {
@@ -197,8 +204,8 @@ void TAddressTable::RemoveSelected() {
     const bool ordered = Ordered();
     rows_.DeleteSelected();
     if (ordered) orderedCount_ = rows_.Count();
-    macIndexed_ = -1;
-    macIndex_.clear();
+    macIndexed_ = false;
+    macRows_.clear();
     MarkDuplicates();
 }
 
@@ -210,7 +217,7 @@ TSaveReport TAddressTable::DeleteSelected() {
 TLoadStatus TAddressTable::LoadArpList() {
     TReadStatus status = TReadStatus::Failed;
     try {
-        status = ReadArpList(PathOf("ArpList.ini"), rows_, ShowTrayIcon);
+        status = ReadArpList(PathOf("ArpList.ini"), rows_, ShowTrayIcon, folder_);
     } catch (const std::bad_alloc&) {
         status = TReadStatus::Failed;
     }
@@ -220,7 +227,7 @@ TLoadStatus TAddressTable::LoadArpList() {
     } catch (const std::bad_alloc&) {
         status = TReadStatus::Failed;
     }
-    macIndexed_ = -1;
+    macIndexed_ = false;
     // Rows before a NUL are shown, but the list is not written over: the rows after it would go.
     listWithheld_ = status == TReadStatus::Failed || status == TReadStatus::HiddenText;
     switch (status) {
@@ -239,10 +246,10 @@ namespace {
 
 TFileResult Withheld() { return TFileResult{TFileFault::ListWithheld, 0, -1}; }
 
-TFileResult WriteScript(const std::string& path, bool built, int badRow,
+TFileResult WriteScript(const std::string& path, int folder, bool built, int badRow,
                         const std::vector<std::string>& lines) {
     if (!built) return TFileResult{TFileFault::UnreadableRow, 0, badRow};
-    return WriteTextLines(path, lines);
+    return WriteTextLines(path, lines, folder);
 }
 
 // A save that runs out of memory stores nothing and says so; the table stays as it was.
@@ -260,6 +267,7 @@ TFileResult Guarded(F save) {
 // What a save needs besides the rows, taken with them.
 struct TSaveSettings {
     std::string ListPath, ArpPath, DhcpPath;
+    int Folder = kWorkingFolder;  // the paths are relative to it
     bool ShowTrayIcon = true;
     bool Withheld = false;
     std::function<std::string()> LocalIP;
@@ -269,7 +277,8 @@ namespace {
 
 TFileResult WriteArpList(const TRows& rows, const TSaveSettings& s) {
     if (s.Withheld) return Withheld();
-    return Guarded([&] { return WriteTextLines(s.ListPath, BuildArpList(rows, s.ShowTrayIcon)); });
+    return Guarded(
+        [&] { return WriteTextLines(s.ListPath, BuildArpList(rows, s.ShowTrayIcon), s.Folder); });
 }
 
 // While the stored list is withheld the table lacks its rows, and scripts written from it would
@@ -280,7 +289,7 @@ TFileResult WriteBindArp(const TRows& rows, const TSaveSettings& s) {
         std::vector<std::string> lines;
         int badRow = -1;
         bool built = BuildBindArp(rows, lines, &badRow);
-        return WriteScript(s.ArpPath, built, badRow, lines);
+        return WriteScript(s.ArpPath, s.Folder, built, badRow, lines);
     });
 }
 
@@ -290,15 +299,20 @@ TFileResult WriteBindDhcp(const TRows& rows, const TSaveSettings& s) {
         std::vector<std::string> lines;
         int badRow = -1;
         bool built = BuildBindDhcp(rows, s.LocalIP ? s.LocalIP() : std::string(), lines, &badRow);
-        return WriteScript(s.DhcpPath, built, badRow, lines);
+        return WriteScript(s.DhcpPath, s.Folder, built, badRow, lines);
     });
 }
 
 }  // namespace
 
 TSaveSettings TAddressTable::Settings() const {
-    return TSaveSettings{PathOf("ArpList.ini"), PathOf("BindArp.bat"), PathOf("BindDhcp.bat"),
-                         ShowTrayIcon,          listWithheld_,         localIP_};
+    return TSaveSettings{PathOf("ArpList.ini"),
+                         PathOf("BindArp.bat"),
+                         PathOf("BindDhcp.bat"),
+                         folder_,
+                         ShowTrayIcon,
+                         listWithheld_,
+                         localIP_};
 }
 
 TFileResult TAddressTable::SaveArpList() {

@@ -39,6 +39,12 @@ class TAddressTable {
 
     // Folder for the three files; empty means the current directory.
     void SetDirectory(std::string dir) { dir_ = std::move(dir); }
+    // Or a folder opened once (TFolder::Fd, kept open while the table is used), which the
+    // files are read and written relative to whatever becomes of its name.
+    void SetFolder(int folder) {
+        folder_ = folder;
+        dir_.clear();
+    }
     // Where the DHCP scope comes from; GetLocalIP unless replaced.
     void SetLocalIPSource(std::function<std::string()> source) { localIP_ = std::move(source); }
 
@@ -87,22 +93,31 @@ class TAddressTable {
     // the rows must be Ordered.
     int LowerBound(std::uint32_t key) const;
     int UpperBound(std::uint32_t key) const;
-    // Up to limit rows whose MAC text is mac, from the MAC index.
-    std::vector<int> RowsWithMAC(const std::string& mac, std::size_t limit) const;
+    // Marks the one row other than row whose address sorts as key and whose MAC text is mac;
+    // false when there is none.
+    bool MarkOther(const std::string& mac, std::uint64_t key, int row, bool duplicate);
     void IndexMACs();
+    void IndexMAC(const std::string& mac, std::uint32_t key);
     void UnindexMAC(const std::string& mac, std::uint32_t key);
+    void Mark(int row, bool duplicate);
     // Marks after row's MAC became its present text, having been oldMac (none for a new row).
     void UpdateMarks(int row, const std::string* oldMac);
 
     TRows& rows_;
     std::string dir_;
+    int folder_ = kWorkingFolder;
     std::function<std::string()> localIP_;
     bool listWithheld_ = false;
     // The row count at which the rows were last known to be in address order.
     int orderedCount_ = 0;
-    // Each row's MAC text (by its hash) to the row's address key; rows are found again by the
-    // address order. Built at the first find after a load or deletion; valid while it holds
-    // macIndexed_ rows.
-    std::unordered_multimap<std::uint64_t, std::uint32_t> macIndex_;
-    int macIndexed_ = -1;
+    // Per MAC text, how many rows hold it and the sum of their address keys: a row is marked
+    // while its text's count exceeds one, and when the count is one the sum is the address of
+    // the row left. Built at the first find after a load, sort or deletion; kept by every find
+    // after it.
+    struct TMacRows {
+        int Count = 0;
+        std::uint64_t KeySum = 0;
+    };
+    std::unordered_map<std::string, TMacRows> macRows_;
+    bool macIndexed_ = false;
 };

@@ -159,7 +159,7 @@ void ParseArpList(const std::vector<std::string>& lines, TRows& rows, bool& show
     for (const std::string& line : lines) ParseArpLine(line, rows, showTrayIcon);
 }
 
-TReadStatus ReadArpList(const std::string& path, TRows& rows, bool& showTrayIcon) {
+TReadStatus ReadArpList(const std::string& path, TRows& rows, bool& showTrayIcon, int folder) {
     std::size_t count = 0;
     bool reserved = false;
     return ReadTextLines(
@@ -173,7 +173,8 @@ TReadStatus ReadArpList(const std::string& path, TRows& rows, bool& showTrayIcon
                 reserved = true;
             }
             ParseArpLine(line, rows, showTrayIcon);
-        });
+        },
+        folder);
 }
 
 std::vector<std::string> BuildArpList(const TRows& rows, bool showTrayIcon) {

@@ -30,7 +30,8 @@ void ParseArpList(const std::vector<std::string>& lines, TRows& rows, bool& show
 constexpr std::size_t kMaxListRows = std::size_t{1} << 20;
 // Reads the list file at path into rows (ParseArpLine). Failed, like any list that cannot be
 // read whole, for more than kMaxListRows rows: they are counted before any row is built.
-TReadStatus ReadArpList(const std::string& path, TRows& rows, bool& showTrayIcon);
+TReadStatus ReadArpList(const std::string& path, TRows& rows, bool& showTrayIcon,
+                        int folder = kWorkingFolder);
 
 std::vector<std::string> BuildArpList(const TRows& rows, bool showTrayIcon);
 

@@ -26,25 +26,31 @@ void TSaveWriter::Changed() {
 void TSaveWriter::AfterSave(TDone done) {
     const std::uint64_t holding = dirty_ ? launched_ + 1 : launched_;
     if (holding <= completed_) {
+        heard_ = completed_;
         done(last_);
         return;
     }
     waiting_.emplace_back(holding, std::move(done));
 }
 
-void TSaveWriter::Flush() {
+TSaveReport TSaveWriter::AwaitWritten() {
     std::unique_lock lock(mutex_);
     done_.wait(lock, [this] { return written_ == launched_; });
-    lock.unlock();
     busy_ = false;
+    return writtenReport_;
+}
+
+std::optional<TSaveReport> TSaveWriter::Flush() {
+    last_ = AwaitWritten();
     if (dirty_) {
         Launch();
-        lock.lock();
-        done_.wait(lock, [this] { return written_ == launched_; });
-        busy_ = false;
+        last_ = AwaitWritten();
     }
     completed_ = launched_;
     waiting_.clear();
+    if (heard_ == launched_) return std::nullopt;
+    heard_ = launched_;
+    return last_;
 }
 
 void TSaveWriter::SetBeforeSave(std::function<void()> beforeSave) {
@@ -80,6 +86,7 @@ void TSaveWriter::Saved(std::uint64_t generation, const TSaveReport& report) {
             ++it;
         }
     }
+    if (!due.empty()) heard_ = generation;
     for (TDone& done : due) done(report);
 }
 
@@ -100,6 +107,7 @@ void TSaveWriter::Run() {
         });
         lock.lock();
         written_ = generation;
+        writtenReport_ = report;
         done_.notify_all();
     }
 }

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -33,9 +34,10 @@ class TSaveWriter {
     // done gets the report of the first save that holds the table as it is now, on the main
     // thread once that save has completed; at once when the last save already holds it.
     void AfterSave(TDone done);
-    // Writes the newest state and waits for it; for closing the program. Reports waiting in
-    // AfterSave are dropped.
-    void Flush();
+    // Writes the newest state and waits for it; for closing the program. Returns that save's
+    // report when nobody has heard it yet through AfterSave (those still waiting are not
+    // called): the caller tells it, as what the files lack must not go untold.
+    std::optional<TSaveReport> Flush();
     // No save under way and no change waiting for one.
     bool Idle() const { return !busy_ && !dirty_; }
 
@@ -44,6 +46,8 @@ class TSaveWriter {
 
   private:
     void Launch();
+    // Waits for the save under way; the report of the last save written.
+    TSaveReport AwaitWritten();
     void Saved(std::uint64_t generation, const TSaveReport& report);
     void Run();
 
@@ -54,6 +58,7 @@ class TSaveWriter {
     bool busy_ = false;
     std::uint64_t launched_ = 0;   // saves started
     std::uint64_t completed_ = 0;  // the last save whose report has come back
+    std::uint64_t heard_ = 0;      // the last save whose report was handed to AfterSave
     TSaveReport last_;
     std::vector<std::pair<std::uint64_t, TDone>> waiting_;
     std::shared_ptr<TSaveWriter*> self_;
@@ -63,6 +68,7 @@ class TSaveWriter {
     TSave job_;
     std::uint64_t jobGeneration_ = 0;
     std::uint64_t written_ = 0;
+    TSaveReport writtenReport_;  // the report of save written_
     bool stop_ = false;
     std::function<void()> beforeSave_;
     std::thread thread_;

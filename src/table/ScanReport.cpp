@@ -74,8 +74,15 @@ TReportSection ProbeSection(const TProbeFault& fault) {
             break;
         case TProbeFaultKind::LinkFailed:
             section = {
-                "扫描途中网卡的抓包接口出错，此后的地址都未经探测，未找到的地址并不表示没有"
-                "主机。系统的说明：",
+                "扫描途中网卡出错（ARP请求未能发出，或回应无法读取），此后的地址未经探测，"
+                "未找到的地址并不表示没有主机。系统的说明：",
+                {detail}};
+            break;
+        case TProbeFaultKind::NoLink:
+            section = {
+                "本次扫描未能探测任何地址：范围内没有一个地址位于本机网卡所在的网络上，"
+                "ARP请求无从发出，未找到的地址并不表示没有主机，列表也未因此改变。请检查扫描"
+                "范围。",
                 {detail}};
             break;
     }
@@ -83,11 +90,19 @@ TReportSection ProbeSection(const TProbeFault& fault) {
     return section;
 }
 
-TReportSection ChangedSection(const std::vector<TMacChange>& changes) {
-    TReportSection section{
-        "以下地址的MAC地址已改变（旧 MAC -> 新 MAC），列表和脚本已改用新的MAC地址；"
-        "若不是更换了网卡，可能有主机冒充（ARP欺骗）：",
-        {}};
+// The heading says which files now hold the new MACs: those the scan's last save wrote (the
+// scripts only when both were written).
+TReportSection ChangedSection(const std::vector<TMacChange>& changes,
+                              const std::optional<TSaveReport>& saves) {
+    const bool list = saves && saves->List;
+    const bool scripts = saves && saves->Arp && saves->Dhcp;
+    const char* written = list && scripts ? "，列表和脚本已改用新的MAC地址"
+                          : list          ? "，列表已改用新的MAC地址"
+                          : scripts       ? "，脚本已改用新的MAC地址"
+                                          : "";
+    TReportSection section{std::string("以下地址的MAC地址已改变（旧 MAC -> 新 MAC）") + written +
+                               "；若不是更换了网卡，可能有主机冒充（ARP欺骗）：",
+                           {}};
     for (const TMacChange& c : changes) {
         const std::string old = c.OldMAC.empty() ? "（空）" : c.OldMAC;
         section.Entries.push_back(c.IP + "：" + old + " -> " + c.NewMAC);
@@ -105,6 +120,7 @@ TReportSection ContestedSection(const std::vector<TContested>& contested) {
         std::string entry = IPToStr(HostToNet(c.IP)) + "：";
         for (std::size_t k = 0; k < c.Macs.size(); ++k)
             entry += (k == 0 ? "" : "，") + MacToColonStr(c.Macs[k].data());
+        if (c.More > 0) entry += "，另有 " + std::to_string(c.More) + " 次应答来自其他MAC地址";
         section.Entries.push_back(std::move(entry));
     }
     return section;
@@ -141,7 +157,7 @@ std::vector<TReportSection> TScanReport::Sections() const {
     // In the order they are told; a section with no entries is left out.
     std::vector<TReportSection> sections{
         ProbeSection(fault_),
-        ChangedSection(Changes()),
+        ChangedSection(Changes(), saves_),
         ContestedSection(contested_),
         saves_ ? UnsavedSection(*saves_) : TReportSection{},
     };

@@ -74,6 +74,10 @@ TReadStatus CutLines(const TFileReader& read, const TLineVisitor& onLine);
 TReadStatus CutLinesTwice(const TFileReader& read, const std::function<bool()>& rewind,
                           const TLineCheck& countLine, const TLineVisitor& onLine);
 
+// The folder a relative path is taken in: the working folder, or (POSIX) a folder opened once
+// with OpenFolder, whatever is done to its name afterwards.
+constexpr int kWorkingFolder = -100;  // AT_FDCWD
+
 // Reads a regular file of at most kMaxTextFileSize bytes in one open, in two passes. The first
 // hands every line to countLine, which may refuse the file; only when the whole file has been
 // read without error and not refused does onLine get each line before any NUL, in order
@@ -81,7 +85,7 @@ TReadStatus CutLinesTwice(const TFileReader& read, const std::function<bool()>& 
 // folder, a pipe, a device, a read error, a link another user could have aimed anywhere; see
 // WriteTextLines).
 TReadStatus ReadTextLines(const std::string& path, const TLineCheck& countLine,
-                          const TLineVisitor& onLine);
+                          const TLineVisitor& onLine, int folder = kWorkingFolder);
 
 // Replaces path with the lines: the new text goes to a temporary file of its own in the same
 // folder, which takes the old file's owner and permissions and is renamed over it once
@@ -92,7 +96,34 @@ TReadStatus ReadTextLines(const std::string& path, const TLineCheck& countLine,
 // for anyone, a stranger's link in a shared sticky folder (LinkRefused). A read-only file is
 // left alone. On Windows, path is UTF-8, and a file another program holds is tried again for
 // about 2 s before it counts as InUse or NoAccess.
-TFileResult WriteTextLines(const std::string& path, const std::vector<std::string>& lines);
+TFileResult WriteTextLines(const std::string& path, const std::vector<std::string>& lines,
+                           int folder = kWorkingFolder);
+
+#ifndef _WIN32
+// A folder opened once and kept open, for the folder argument above.
+class TFolder {
+  public:
+    TFolder() = default;
+    explicit TFolder(int fd) : fd_(fd) {}
+    ~TFolder();
+    TFolder(TFolder&& other) noexcept;
+    TFolder& operator=(TFolder&& other) noexcept;
+    int Fd() const { return fd_; }
+
+  private:
+    int fd_ = kWorkingFolder;
+};
+
+// Opens the folder at path, following links at every step by WriteTextLines' rules: running
+// as root, a link of another user, or a folder such a link leads into that is another user's,
+// is refused (LinkRefused), as is, for anyone, a stranger's link in a shared sticky folder.
+TFileResult OpenFolder(const std::string& path, TFolder& folder);
+#else
+class TFolder {
+  public:
+    int Fd() const { return kWorkingFolder; }
+};
+#endif
 
 // Seams of the POSIX writer for tests: whether unnamed temporary files (O_TMPFILE) are offered,
 // as on most Linux file systems, and where the names of named ones come from (empty: names no

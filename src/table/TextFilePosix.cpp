@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -33,6 +34,7 @@ class TFd {
     }
     int Get() const { return fd_; }
     bool Valid() const { return fd_ >= 0; }
+    int Release() { return std::exchange(fd_, -1); }
 
   private:
     void Reset() {
@@ -185,13 +187,15 @@ TFileResult FindTarget(TFd dir, std::string name, TTarget& target) {
     return Fault(TFileFault::Failed, ELOOP);
 }
 
-// Opens the folder of path and follows the links at its name there, as FindTarget does.
-TFileResult LocateTarget(const std::string& path, TTarget& target) {
+// Opens the folder of path (relative to base) and follows the links at its name there, as
+// FindTarget does.
+TFileResult LocateTarget(int base, const std::string& path, TTarget& target) {
     std::string folder;
     std::string name;
     std::tie(folder, name) = SplitPath(path);
     if (name.empty()) return Fault(TFileFault::NotAFile);
-    TFd dir(RetryOnEintr([&] { return open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
+    TFd dir(RetryOnEintr(
+        [&] { return openat(base, folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
     if (!dir.Valid()) return FromErrno(errno);
     return FindTarget(std::move(dir), std::move(name), target);
 }
@@ -345,9 +349,9 @@ TFileResult Replace(const TTarget& target, const std::string& text) {
 }  // namespace
 
 TReadStatus ReadTextLines(const std::string& path, const TLineCheck& countLine,
-                          const TLineVisitor& onLine) {
+                          const TLineVisitor& onLine, int folder) {
     TTarget target;
-    if (TFileResult found = LocateTarget(path, target); !found) {
+    if (TFileResult found = LocateTarget(folder, path, target); !found) {
         return found.Error == ENOENT ? TReadStatus::Missing : TReadStatus::Failed;
     }
     if (!target.Exists) return TReadStatus::Missing;
@@ -372,15 +376,62 @@ TReadStatus ReadTextLines(const std::string& path, const TLineCheck& countLine,
     return CutLinesTwice(read, rewind, countLine, onLine);
 }
 
-TFileResult WriteTextLines(const std::string& path, const std::vector<std::string>& lines) {
+TFileResult WriteTextLines(const std::string& path, const std::vector<std::string>& lines,
+                           int folder) {
     const std::string text = JoinLines(lines);
     TTarget target;
-    if (TFileResult found = LocateTarget(path, target); !found) return found;
+    if (TFileResult found = LocateTarget(folder, path, target); !found) return found;
     if (target.Exists) {
         if (!S_ISREG(target.St.st_mode)) return Fault(TFileFault::NotAFile);
         if (TFileResult writable = CheckWritable(target); !writable) return writable;
     }
     return Replace(target, text);
+}
+
+static_assert(kWorkingFolder == AT_FDCWD);
+
+TFolder::~TFolder() {
+    if (fd_ >= 0) close(fd_);
+}
+
+TFolder::TFolder(TFolder&& other) noexcept : fd_(std::exchange(other.fd_, kWorkingFolder)) {}
+
+TFolder& TFolder::operator=(TFolder&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0) close(fd_);
+        fd_ = std::exchange(other.fd_, kWorkingFolder);
+    }
+    return *this;
+}
+
+TFileResult OpenFolder(const std::string& path, TFolder& folder) {
+    if (path.empty()) return Fault(TFileFault::Failed, ENOENT);
+    const char* start = path[0] == '/' ? "/" : ".";
+    TFd dir(RetryOnEintr([&] { return open(start, O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
+    if (!dir.Valid()) return FromErrno(errno);
+    for (std::size_t at = 0; at <= path.size();) {
+        std::size_t end = std::min(path.find('/', at), path.size());
+        std::string step = path.substr(at, end - at);
+        at = end + 1;
+        if (step.empty() || step == ".") continue;
+        struct stat st {};
+        const bool link =
+            fstatat(dir.Get(), step.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+        TTarget target;
+        if (TFileResult found = FindTarget(std::move(dir), std::move(step), target); !found)
+            return found;
+        if (!target.Exists) return Fault(TFileFault::Failed, ENOENT);
+        dir = TFd(RetryOnEintr([&] {
+            return openat(target.Dir.Get(), target.Name.c_str(),
+                          O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        }));
+        if (!dir.Valid()) return FromErrno(errno);
+        // Running as root, a link may lead only into root's own folders, as for a file.
+        if (link && geteuid() == 0 && (fstat(dir.Get(), &st) != 0 || st.st_uid != 0))
+            return Fault(TFileFault::LinkRefused);
+    }
+    folder = TFolder(dir.Release());
+    return {};
 }
 
 std::string SystemErrorText(int error) { return std::strerror(error); }

@@ -136,8 +136,9 @@ TFileResult RewriteInPlace(const std::wstring& path, const std::string& text) {
 
 }  // namespace
 
+// Only the working folder: paths are taken as they are.
 TReadStatus ReadTextLines(const std::string& path, const TLineCheck& countLine,
-                          const TLineVisitor& onLine) {
+                          const TLineVisitor& onLine, int /*folder*/) {
     THandle h(OpenHeld(Wide(path), GENERIC_READ, FILE_SHARE_READ));
     if (!h.Valid()) {
         const DWORD error = GetLastError();
@@ -161,7 +162,8 @@ TReadStatus ReadTextLines(const std::string& path, const TLineCheck& countLine,
     return CutLinesTwice(read, rewind, countLine, onLine);
 }
 
-TFileResult WriteTextLines(const std::string& path, const std::vector<std::string>& lines) {
+TFileResult WriteTextLines(const std::string& path, const std::vector<std::string>& lines,
+                           int /*folder*/) {
     const std::string text = JoinLines(lines);
     const std::wstring target = Wide(path);
     const DWORD attributes = GetFileAttributesW(target.c_str());

@@ -1,16 +1,19 @@
 #include "ScanMode.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <system_error>
 
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
 #else
+#include <signal.h>
 #include <unistd.h>
 #endif
 
@@ -22,6 +25,7 @@
 #include "ScanIPThread.h"
 #include "ScanReport.h"
 #include "StopSignals.h"
+#include "TextFile.h"
 #include "UTypes.h"
 
 namespace {
@@ -62,16 +66,64 @@ class TProgress {
     std::string line_;
 };
 
+// A closed stdout (a reader gone: head, a dropped ssh session) must end the printing, not the
+// process between a find's merge and its save: the failed write says so instead.
+void IgnoreBrokenPipe() {
+#ifndef _WIN32
+    signal(SIGPIPE, SIG_IGN);
+#endif
+}
+
+// One find on stdout; false once stdout takes no more.
+bool PrintFind(std::uint32_t ip, const std::uint8_t* mac) {
+    const int written =
+        std::printf("%s\t%s\n", IPToStr(HostToNet(ip)).c_str(), MacToColonStr(mac).c_str());
+    return written > 0 && std::fflush(stdout) == 0;
+}
+
 int BadArguments(const std::string& why) {
     std::fprintf(stderr, "quorvel: %s\n", why.c_str());
     return kScanBadArguments;
 }
 
+// The files' folder, opened once for the whole run: a name swapped for a link after the start
+// changes nothing. Nothing when the table may go on; else the exit status, said why.
+std::optional<int> UseFolder(const std::string& path, TAddressTable& table, TFolder& folder) {
+    if (path.empty()) return std::nullopt;
+#ifdef _WIN32
+    (void)folder;
+    std::error_code ec;
+    const std::u8string utf8(path.begin(), path.end());  // as the file code takes it
+    if (!std::filesystem::is_directory(std::filesystem::path(utf8), ec))
+        return BadArguments("'" + path + "' is not a folder");
+    table.SetDirectory(path);
+#else
+    const TFileResult opened = OpenFolder(path, folder);
+    if (opened.Fault == TFileFault::LinkRefused) {
+        std::fprintf(stderr,
+                     "quorvel: the folder '%s' is refused: it is reached through a link that "
+                     "another user could have aimed at any folder\n",
+                     path.c_str());
+        return kScanUnsaved;
+    }
+    if (opened.Error == ENOENT || opened.Error == ENOTDIR)
+        return BadArguments("'" + path + "' is not a folder");
+    if (!opened) {
+        std::fprintf(stderr, "quorvel: the folder '%s' cannot be opened: %s\n", path.c_str(),
+                     SystemErrorText(opened.Error).c_str());
+        return kScanUnsaved;
+    }
+    table.SetFolder(folder.Fd());
+#endif
+    return std::nullopt;
+}
+
 }  // namespace
 
-int ScanExitStatus(bool couldNotProbe, bool listUnreadable, bool savesFailed) {
+int ScanExitStatus(bool couldNotProbe, bool listUnreadable, bool savesFailed, bool outputCut) {
     if (couldNotProbe) return kScanCouldNotProbe;
     if (listUnreadable || savesFailed) return kScanUnsaved;
+    if (outputCut) return kScanOutputCut;
     return kScanDone;
 }
 
@@ -83,34 +135,31 @@ int RunScanMode(const TScanRequest& request) {
     std::optional<TScanRange> range = request.Range;
     if (!range) range = ProposedRange(GetLocalIP());
     if (!range) return BadArguments("no local IPv4 address to propose a range from: name a RANGE");
-    std::error_code ec;
-    const std::u8string folder(request.Folder.begin(), request.Folder.end());  // UTF-8 on Windows
-    if (!folder.empty() && !std::filesystem::is_directory(std::filesystem::path(folder), ec))
-        return BadArguments("'" + request.Folder + "' is not a folder");
 
     // Loaded as the window loads it: an unreadable list is told and never written over.
     TMemoryRows rows;
     TAddressTable table(rows);
-    table.SetDirectory(request.Folder);
+    TFolder folder;
+    if (std::optional<int> refused = UseFolder(request.Folder, table, folder)) return *refused;
     ShowTrayIcon = true;
     const bool listUnreadable = table.LoadArpList() == TLoadStatus::Unreadable;
     if (listUnreadable) std::fprintf(stderr, "%s\n", kUnreadableListText);
 
+    IgnoreBrokenPipe();
     auto dispatcher = std::make_shared<TQueueDispatcher>();
     TScanIPThread* thread = nullptr;
     int stops = 0;
     // A first stop ends the scan after the address in progress, as the stop button does; a
     // second one wakes that probe too.
-    TStopSignals signals([dispatcher, &thread, &stops] {
-        dispatcher->Queue([&thread, &stops] {
-            if (thread == nullptr) return;
-            if (++stops == 1) {
-                thread->Terminate();
-            } else {
-                thread->Cancel();
-            }
-        });
-    });
+    auto stop = [&thread, &stops] {
+        if (thread == nullptr) return;
+        if (++stops == 1) {
+            thread->Terminate();
+        } else {
+            thread->Cancel();
+        }
+    };
+    TStopSignals signals([dispatcher, &stop] { dispatcher->Queue(stop); });
 
     TScanReport report;
     TProgress progress(std::uint64_t{range->Last} - range->First + 1);
@@ -119,6 +168,7 @@ int RunScanMode(const TScanRequest& request) {
     TSaveWriter writer([&table] { return table.Snapshot(); }, dispatcher);
     bool changed = false;
     bool ended = false;
+    bool outputCut = false;
     thread = new TScanIPThread(range->First, range->Last, true, CreateArpProbe(), dispatcher);
     thread->OnScan = [&] {
         if (Found) {
@@ -127,9 +177,10 @@ int RunScanMode(const TScanRequest& request) {
             changed = true;
             writer.Changed();
             progress.Clear();
-            std::printf("%s\t%s\n", IPToStr(HostToNet(CurrentIP)).c_str(),
-                        MacToColonStr(MacAddr).c_str());
-            std::fflush(stdout);
+            if (!outputCut && !PrintFind(CurrentIP, MacAddr)) {
+                outputCut = true;
+                if (stops == 0) stop();
+            }
         }
         progress.Step(Found);
     };
@@ -146,9 +197,13 @@ int RunScanMode(const TScanRequest& request) {
     thread->Start();
     while (!dispatcher->RunUntil([&] { return ended; }, std::chrono::hours(1))) {
     }
+    // A save whose report nobody waited for is the newest: it decides too.
+    if (const std::optional<TSaveReport> unheard = writer.Flush()) report.NoteSaves(*unheard);
     progress.Clear();
 
     const std::string text = report.Text();
     if (!text.empty()) std::fprintf(stderr, "%s\n", text.c_str());
-    return ScanExitStatus(report.CouldNotProbe(), listUnreadable, report.SavesFailed());
+    if (outputCut)
+        std::fprintf(stderr, "quorvel: standard output was closed: the scan stopped there\n");
+    return ScanExitStatus(report.CouldNotProbe(), listUnreadable, report.SavesFailed(), outputCut);
 }

@@ -20,10 +20,13 @@ enum TScanExit : int {
     kScanUnsaved = 1,       // a file not written, or the list unreadable (nothing written then)
     kScanBadArguments = 2,  // with a message on stderr
     kScanCouldNotProbe = 3,
+    // stdout was closed (its reader gone): the scan stopped there, as on SIGTERM, and saved
+    // every find, printed or not
+    kScanOutputCut = 5,
 };
 
-int ScanExitStatus(bool couldNotProbe, bool listUnreadable, bool savesFailed);
+int ScanExitStatus(bool couldNotProbe, bool listUnreadable, bool savesFailed, bool outputCut);
 
-// Scans until the range ends or SIGINT/SIGTERM (Ctrl+C on Windows) asks it to stop after the
-// address in progress; returns the exit status.
+// Scans until the range ends, SIGINT/SIGTERM/SIGHUP (Ctrl+C or the console's close on Windows)
+// asks it to stop after the address in progress, or stdout is closed; returns the exit status.
 int RunScanMode(const TScanRequest& request);

@@ -1,6 +1,7 @@
 #include "Start.h"
 
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -8,7 +9,9 @@
 #include <vector>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -140,7 +143,20 @@ int DropCodeLoadingArguments(int argc, char** argv) {
     return out;
 }
 
+void OpenStandardStreams() {
+#ifndef _WIN32
+    // A descriptor the program opens must never take the number of a closed standard stream,
+    // where a find line or a report would be written into it.
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        const int null = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        if (null == -1) std::abort();  // the lowest free number is fd: nothing else is safe
+    }
+#endif
+}
+
 bool StartUnprivileged(int& argc, char** argv) {
+    OpenStandardStreams();
 #ifndef _WIN32
     // Opened before the rights go, and the only thing they were needed for.
     std::string unheld;

@@ -7,6 +7,10 @@
 
 #include <string_view>
 
+// Opens /dev/null on each of the standard streams 0, 1 and 2 that is closed, as set-ID programs
+// do; StartUnprivileged does it first.
+void OpenStandardStreams();
+
 // False when a privilege could not be given up (the reason is on stderr): the program must not
 // go on then.
 bool StartUnprivileged(int& argc, char** argv);

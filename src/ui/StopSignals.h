@@ -7,8 +7,11 @@
 
 class TStopSignals {
   public:
-    // POSIX: SIGINT and SIGTERM, blocked from here on for every thread made later (make it
-    // before any other thread). Windows: the console's Ctrl+C, Ctrl+Break and close.
+    // POSIX: SIGINT, SIGTERM and SIGHUP, blocked from here on for every thread made later (make
+    // it before any other thread). Windows: the console's Ctrl+C, Ctrl+Break, close, log-off and
+    // shutdown; after the last three the process ends when the handler returns, so it waits
+    // there (about 5 s at most) until this object is destroyed, which the owner does once the
+    // scan's last save is done.
     explicit TStopSignals(std::function<void()> onStop);
     ~TStopSignals();
     TStopSignals(const TStopSignals&) = delete;

@@ -7,8 +7,9 @@
 #include "StopSignals.h"
 
 struct TStopSignals::TImpl {
-    sigset_t Stops{};  // SIGINT and SIGTERM, but one ignored by whoever started us stays ignored
-    sigset_t Set{};    // Stops and SIGUSR2, by which the waiter is told to end
+    // SIGINT, SIGTERM and SIGHUP, but one ignored by whoever started us stays ignored (nohup)
+    sigset_t Stops{};
+    sigset_t Set{};  // Stops and SIGUSR2, by which the waiter is told to end
     sigset_t Old{};
     std::atomic<bool> Ending{false};
     std::thread Waiter;
@@ -16,7 +17,7 @@ struct TStopSignals::TImpl {
 
 TStopSignals::TStopSignals(std::function<void()> onStop) : impl_(std::make_unique<TImpl>()) {
     sigemptyset(&impl_->Stops);
-    for (int signal : {SIGINT, SIGTERM}) {
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
         struct sigaction was {};
         if (sigaction(signal, nullptr, &was) == 0 && was.sa_handler != SIG_IGN)
             sigaddset(&impl_->Stops, signal);

@@ -98,7 +98,18 @@ void TQuorvelForm::FormCreate() {
     }
 }
 
+void TQuorvelForm::closeEvent(QCloseEvent* event) {
+    if (const std::optional<TSaveReport> unheard = EndForClose(); unheard && !*unheard)
+        ShowWarning(this, QString::fromStdString(UnsavedText(*unheard)));
+    QWidget::closeEvent(event);
+}
+
 void TQuorvelForm::FormDestroy() {
+    EndForClose();
+    dispatcher_->Close();
+}
+
+std::optional<TSaveReport> TQuorvelForm::EndForClose() {
     if (ScanThread != nullptr) {
         // Nothing of the worker may reach this window again: its hand-off and end notice are
         // emptied, a blocked probe is woken, and a waiting hand-off is let go.
@@ -108,8 +119,7 @@ void TQuorvelForm::FormDestroy() {
         ScanThread = nullptr;
     }
     // Every find shown reaches the files before the window goes, also in the middle of a scan.
-    writer_.Flush();
-    dispatcher_->Close();
+    return writer_.Flush();
 }
 
 void TQuorvelForm::BtStartClick() {

@@ -6,14 +6,15 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "AddressTable.h"
 #include "ArpProbe.h"
 #include "ListViewRows.h"
 #include "Look.h"
-#include "ScanReport.h"
 #include "SaveWriter.h"
+#include "ScanReport.h"
 
 namespace Ui {
 class QuorvelForm;
@@ -46,10 +47,15 @@ class TQuorvelForm : public QWidget {
 
   protected:
     void showEvent(QShowEvent* event) override;
+    // Files the last saves left unwritten are told before the window goes.
+    void closeEvent(QCloseEvent* event) override;
 
   private:
     void FormCreate();
     void FormDestroy();
+    // Stops a scan and writes every find shown; the report of that save when nobody has heard
+    // it yet.
+    std::optional<TSaveReport> EndForClose();
     void BtStartClick();
     void BtStopClick();
     void BtAboutClick();

@@ -211,8 +211,9 @@ TEST(ReadAhead, DecidedAdmissionsSendNothingAndExtraWaitDelaysGivingUp) {
 }
 
 // An answer counts only when it came after the address's first request; a second MAC for one
-// address makes it contested (handed off as not found, and reported); a found address is held
-// until settled, a silent one until its patience is out.
+// address makes it contested (handed off as not found, and reported with the first two MACs and a
+// count of the rest, however many a flood brings); a found address is held until settled, a
+// silent one until its patience is out.
 TEST(ReadAhead, AnswersAfterTheRequestCountAndDifferentMacsContest) {
     TReadAheadRules r = Rules();
     r.Settle = 200ms;
@@ -225,6 +226,7 @@ TEST(ReadAhead, AnswersAfterTheRequestCountAndDifferentMacsContest) {
     d.ahead.Answer(100, a, T0 + 1ms);
     d.ahead.Answer(100, b, T0 + 2ms);
     d.ahead.Answer(100, a, T0 + 3ms);
+    for (std::uint8_t k = 3; k < 250; ++k) d.ahead.Answer(100, {2, 0, 0, 0, 0, k}, T0 + 4ms);
     d.ahead.Answer(102, b, T0 + 1ms);
     std::uint8_t mac[6] = {};
     std::vector<TContested> contested;
@@ -234,6 +236,7 @@ TEST(ReadAhead, AnswersAfterTheRequestCountAndDifferentMacsContest) {
     ASSERT_EQ(contested.size(), 1u);
     EXPECT_EQ(contested[0].IP, 100u);
     EXPECT_EQ(contested[0].Macs, (std::vector<TMacAddr>{a, b}));
+    EXPECT_EQ(contested[0].More, 247u);
     for (auto t : {200ms, 400ms}) {
         d.now = T0 + t;
         d.Run();
@@ -245,6 +248,29 @@ TEST(ReadAhead, AnswersAfterTheRequestCountAndDifferentMacsContest) {
     EXPECT_EQ(d.ahead.TakeHead(T0 + 1500ms, mac, &contested), std::optional<bool>(true));
     EXPECT_EQ(TMacAddr(std::to_array(mac)), b);
     EXPECT_EQ(contested.size(), 1u);
+}
+
+// A stop decides the head at once, found only if it has answered (settled or not), and sends
+// nothing more: an address not yet asked is never waited for.
+TEST(ReadAhead, StopDecidesTheHeadAtOnceAndSendsNothingMore) {
+    TReadAheadRules r = Rules(4);
+    r.Settle = 200ms;
+    r.Patience = 1500ms;
+    TDriver d(100, 199, r);
+    d.Run();
+    const TMacAddr a{2, 0, 0, 0, 0, 1};
+    d.ahead.Answer(100, a, T0 + 1ms);
+    d.ahead.Stop();
+    d.now = T0 + 2ms;
+    const std::size_t sent = d.sent.size();
+    std::uint8_t mac[6] = {};
+    EXPECT_EQ(d.ahead.TakeHead(d.now, mac), std::optional<bool>(true));
+    EXPECT_EQ(TMacAddr(std::to_array(mac)), a);
+    EXPECT_EQ(d.ahead.TakeHead(d.now, mac), std::optional<bool>(false));  // asked, silent
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(d.ahead.TakeHead(d.now, mac), std::optional<bool>(false));
+    d.now += 10s;
+    d.Run();
+    EXPECT_EQ(d.sent.size(), sent);
 }
 
 }  // namespace

@@ -593,6 +593,46 @@ TEST(LinkedList, TheLinksTargetIsReplaced) {
     }
 }
 
+// The files' folder opened once through a link, by the same rules; afterwards its name is
+// swapped for a link to another folder, and the save still goes into the folder opened.
+TEST(LinkedList, AFolderOpenedOnceKeepsTheFilesWhateverBecomesOfItsName) {
+    struct Case {
+        const char* name;
+        uid_t linkOwner;
+        uid_t folderOwner;
+        bool opened;
+    };
+    const std::vector<Case> cases = {{"own link and folder", geteuid(), geteuid(), true},
+                                     {"link of another user", 65534, 0, false},
+                                     {"into another user's folder", 0, 65534, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.linkOwner != geteuid() || c.folderOwner != geteuid()) {
+            if (geteuid() != 0) QUORVEL_SKIP_ROOT_ONLY() << "needs root to give away: " << c.name;
+        }
+        TTempDir dir;
+        ASSERT_TRUE(fs::create_directory(dir.File("real")));
+        ASSERT_TRUE(fs::create_directory(dir.File("other")));
+        fs::create_symlink("real", dir.File("lan"));
+        ASSERT_EQ(lchown(dir.File("lan").c_str(), c.linkOwner, static_cast<gid_t>(-1)), 0);
+        ASSERT_EQ(chown(dir.File("real").c_str(), c.folderOwner, static_cast<gid_t>(-1)), 0);
+        TFolder folder;
+        TFileResult opened = OpenFolder(dir.File("lan"), folder);
+        EXPECT_EQ(opened.Fault, c.opened ? TFileFault::None : TFileFault::LinkRefused);
+        if (!opened) continue;
+        fs::remove(dir.File("lan"));
+        fs::create_symlink("other", dir.File("lan"));
+        TMemoryRows rows;
+        TAddressTable table(rows);
+        table.SetFolder(folder.Fd());
+        EXPECT_EQ(table.LoadArpList(), TLoadStatus::Missing);
+        rows.Append("198.18.0.6", "02:00:00:00:00:06");
+        EXPECT_TRUE(table.SaveAll());
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.File("real")), {}), 3);
+        EXPECT_TRUE(fs::is_empty(dir.File("other")));
+    }
+}
+
 // In a folder all may write (sticky, as /tmp), a link planted by a stranger would aim the user's
 // load and save at the user's own files: both refuse it, as the kernel refuses to open through
 // it.

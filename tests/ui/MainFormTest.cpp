@@ -591,10 +591,25 @@ class TMainFormTest : public QObject {
                     "“BindDhcp.bat”：地址列表未能读取，为免丢失其中的绑定，脚本也不改写。"));
     }
 
-    // A scan whose every request the system refused (SendARP under Wine) ends with one warning,
-    // not as an empty network.
+    // A scan that could not ask (every request refused, as SendARP under Wine; a range off every
+    // local network), or stopped being able to (requests not sent), ends with one warning naming
+    // why, not as an empty network.
+    void scanThatCouldNotAskSaysSo_data() {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("detail");
+        QTest::addColumn<QString>("start");
+        QTest::newRow("refused") << int(TProbeFaultKind::Refused) << "SendARP: 50"
+                                 << "本次扫描未能探测任何地址：系统拒绝";
+        QTest::newRow("off every link") << int(TProbeFaultKind::NoLink) << "本机所在的网络：eth0"
+                                        << "本次扫描未能探测任何地址：范围内没有";
+        QTest::newRow("not sent") << int(TProbeFaultKind::LinkFailed) << "sendto: No such device"
+                                  << "扫描途中网卡出错";
+    }
     void scanThatCouldNotAskSaysSo() {
-        lan_->Fault({TProbeFaultKind::Refused, "SendARP: 50", {}});
+        QFETCH(int, kind);
+        QFETCH(QString, detail);
+        QFETCH(QString, start);
+        lan_->Fault({static_cast<TProbeFaultKind>(kind), detail.toStdString()});
         MakeForm();
         SetRange("192.168.1.1", "192.168.1.3");
         TBoxCatcher boxes;
@@ -603,8 +618,7 @@ class TMainFormTest : public QObject {
         QTRY_COMPARE(boxes.Texts.size(), 1);
         QCOMPARE(boxes.Titles, QStringList{"提示"});
         QCOMPARE(boxes.Formats.at(0), Qt::PlainText);
-        QVERIFY2(boxes.Texts.at(0).startsWith("本次扫描未能探测任何地址") &&
-                     boxes.Texts.at(0).contains("SendARP: 50"),
+        QVERIFY2(boxes.Texts.at(0).startsWith(start) && boxes.Texts.at(0).contains(detail),
                  qPrintable(boxes.Texts.at(0)));
     }
 
@@ -650,6 +664,10 @@ class TMainFormTest : public QObject {
         QTRY_VERIFY(Ui().PopupMenu1->isVisible());
         QTest::keyClick(Ui().PopupMenu1, Qt::Key_D);
         QTRY_COMPARE(boxes.Texts, QStringList({text, text}));
+        // A deletion, then closing before its save has been told: told as the window goes.
+        Ui().D1->trigger();
+        form_->close();
+        QCOMPARE(boxes.Texts, QStringList({text, text, text}));
     }
 
     // A scan tells in one box, when it ends, the MACs it replaced, the addresses different MACs
@@ -679,6 +697,13 @@ class TMainFormTest : public QObject {
         QTest::newRow("nothing changed")
             << QByteArray("192.168.1.1|00:1A:2B:3C:4D:01\r\n192.168.1.2|00:1A:2B:3C:4D:02\r\n")
             << false << QStringList{};
+        QTest::newRow("changed MAC and read-only list: only the scripts use it")
+            << QByteArray("192.168.1.1|00:1A:2B:3C:4D:99\r\n") << true
+            << QStringList{
+                   "以下地址的MAC地址已改变（旧 MAC -> 新 MAC），脚本已改用新的MAC地址；"
+                   "若不是更换了网卡，可能有主机冒充（ARP欺骗）：\n"
+                   "192.168.1.1：00:1A:2B:3C:4D:99 -> 00:1A:2B:3C:4D:01\n\n" +
+                   contested + "\n\n以下文件未能写入：\n“ArpList.ini”：文件是只读的。"};
     }
     void scanEndReport() {
         QFETCH(QByteArray, list);

@@ -56,6 +56,7 @@ class TArpProbeNeigh : public TArpProbe {
     void ExpectRange(std::uint32_t firstIP, std::uint32_t lastIP) override;
     void Cancel() override { cancel_.Raise(); }
     std::vector<TContested> TakeContested() override { return std::exchange(contested_, {}); }
+    const char* Method() const override { return "neighbour"; }
 
   private:
     void ReadLinks();

@@ -50,6 +50,7 @@ class TArpProbeRaw : public TArpProbe {
     void Cancel() override { link_->Wake(); }
     std::vector<TContested> TakeContested() override { return std::exchange(contested_, {}); }
     TProbeFault TakeFault() override { return std::exchange(fault_, {}); }
+    const char* Method() const override { return "raw"; }
 
   private:
     void ReadLinks();

@@ -97,14 +97,24 @@ TReportSection FaultSection(const TProbeFault& fault) {
     return {};
 }
 
-TReportSection ChangedSection(const std::vector<TMacChange>& changes) {
+// "MAC（vendor）", "MAC（未登记）" for a MAC the registry does not name; the MAC alone without
+// a registry.
+std::string WithVendor(const std::string& mac, const TVendorRegistry* registry) {
+    const std::optional<TMacAddr> bytes = MacOf(mac);
+    if (registry == nullptr || registry->Empty() || !bytes) return mac;
+    const std::string vendor = VendorOf(registry, bytes->data());
+    return mac + "（" + (vendor.empty() ? "未登记" : vendor) + "）";
+}
+
+TReportSection ChangedSection(const std::vector<TMacChange>& changes,
+                              const TVendorRegistry* registry) {
     TReportSection section{
         "以下地址的MAC地址已改变（旧 MAC -> 新 MAC），列表和脚本已改用新的MAC地址；"
         "若不是更换了网卡，可能有主机冒充（ARP欺骗）：",
         {}};
     for (const TMacChange& c : changes) {
-        const std::string old = c.OldMAC.empty() ? "（空）" : c.OldMAC;
-        section.Entries.push_back(c.IP + "：" + old + " -> " + c.NewMAC);
+        const std::string old = c.OldMAC.empty() ? "（空）" : WithVendor(c.OldMAC, registry);
+        section.Entries.push_back(c.IP + "：" + old + " -> " + WithVendor(c.NewMAC, registry));
     }
     return section;
 }
@@ -155,7 +165,7 @@ std::vector<TReportSection> TScanReport::Sections() const {
     // In the order they are told; a section with no entries is left out.
     std::vector<TReportSection> sections{
         FaultSection(fault_),
-        ChangedSection(Changes()),
+        ChangedSection(Changes(), vendors_),
         ContestedSection(contested_),
         saves_ ? UnsavedSection(*saves_) : TReportSection{},
     };

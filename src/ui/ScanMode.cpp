@@ -20,9 +20,11 @@
 #include "QueueDispatcher.h"
 #include "SaveWriter.h"
 #include "ScanIPThread.h"
+#include "ScanOutput.h"
 #include "ScanReport.h"
 #include "StopSignals.h"
 #include "UTypes.h"
+#include "Vendor.h"
 
 namespace {
 
@@ -94,6 +96,10 @@ int RunScanMode(const TScanRequest& request) {
     ShowTrayIcon = true;
     const bool listUnreadable = table.LoadArpList() == TLoadStatus::Unreadable;
     if (listUnreadable) std::fprintf(stderr, "%s\n", kUnreadableListText);
+    const auto began = std::chrono::steady_clock::now();
+    StartLoadingVendors();
+    TScanOutput output(request.Format, rows, *range);
+    const char* probeMethod = "";
 
     auto dispatcher = std::make_shared<TQueueDispatcher>();
     TScanIPThread* thread = nullptr;
@@ -118,21 +124,25 @@ int RunScanMode(const TScanRequest& request) {
     TSaveWriter writer([&table] { return table.Snapshot(); }, dispatcher);
     bool changed = false;
     bool ended = false;
-    thread = new TScanIPThread(range->First, range->Last, true, CreateArpProbe(), dispatcher);
+    std::unique_ptr<TArpProbe> probe = CreateArpProbe();
+    const TArpProbe* probeSeen = probe.get();  // alive until OnTerminate has run
+    thread = new TScanIPThread(range->First, range->Last, true, std::move(probe), dispatcher);
     thread->OnScan = [&] {
+        const std::string line = output.Probed(CurrentIP, Found, MacAddr);
         if (Found) {
             report.NoteFind(table, CurrentIP, MacAddr);
             table.MergeFound(CurrentIP, MacAddr);
             changed = true;
             writer.Changed();
             progress.Clear();
-            std::printf("%s\t%s\n", IPToStr(HostToNet(CurrentIP)).c_str(),
-                        MacToColonStr(MacAddr).c_str());
+            std::fputs(line.c_str(), stdout);
             std::fflush(stdout);
         }
         progress.Step(Found);
     };
     thread->OnTerminate = [&] {
+        probeMethod = probeSeen->Method();
+        std::fputs(output.Contested(thread->Contested()).c_str(), stdout);
         report.NoteContested(thread->Contested());
         report.NoteFault(thread->Fault());
         thread = nullptr;
@@ -147,7 +157,21 @@ int RunScanMode(const TScanRequest& request) {
     }
     progress.Clear();
 
+    report.SetVendors(&Vendors());
     const std::string text = report.Text();
-    if (!text.empty()) std::fprintf(stderr, "%s\n", text.c_str());
-    return ScanExitStatus(report.CouldNotProbe(), listUnreadable, report.SavesFailed());
+    if (!text.empty()) std::fprintf(stderr, "%s\n\n", text.c_str());
+    // A scan that could not ask has no new or missing hosts to tell of.
+    if (!report.CouldNotProbe()) std::fprintf(stderr, "%s\n", output.Text(report).c_str());
+    int status = ScanExitStatus(report.CouldNotProbe(), listUnreadable, report.SavesFailed());
+    if (status == kScanDone && request.ExitOnChange &&
+        (!report.Changes().empty() || report.HasContested()))
+        status = kScanChanged;
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - began;
+    std::fputs(output
+                   .Summary(report, {report.Saves(), listUnreadable, probeMethod, took.count(),
+                                     stops > 0, status})
+                   .c_str(),
+               stdout);
+    std::fflush(stdout);
+    return status;
 }

@@ -12,8 +12,8 @@
 #include "ArpProbe.h"
 #include "ListViewRows.h"
 #include "Look.h"
-#include "ScanReport.h"
 #include "SaveWriter.h"
+#include "ScanReport.h"
 
 namespace Ui {
 class QuorvelForm;
@@ -26,6 +26,7 @@ class TScanIPThread;
 struct TFormServices {
     std::function<std::string()> LocalIP;                     // GetLocalIP when empty
     std::function<std::unique_ptr<TArpProbe>()> CreateProbe;  // CreateArpProbe when empty
+    std::function<const TVendorRegistry*()> Vendors;          // LoadedVendors when empty
 };
 
 class TQuorvelForm : public QWidget {

@@ -18,6 +18,8 @@ if [ "$mode" = test ]; then
     packages+=(g++-mingw-w64-x86-64-posix)
     # The installed program and its Debian package (tests/install).
     packages+=(desktop-file-utils appstream lintian dpkg-dev file x11-utils)
+    # The scan mode's JSON Lines are read back with jq (tests/e2e/scan-json.sh).
+    packages+=(jq)
 fi
 if [ "$mode" = windows ]; then
     # The host's Qt provides moc, rcc and uic to the Qt cross-build; dpkg-dev unpacks its source.

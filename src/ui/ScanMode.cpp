@@ -97,7 +97,6 @@ int RunScanMode(const TScanRequest& request) {
     const bool listUnreadable = table.LoadArpList() == TLoadStatus::Unreadable;
     if (listUnreadable) std::fprintf(stderr, "%s\n", kUnreadableListText);
     const auto began = std::chrono::steady_clock::now();
-    StartLoadingVendors();
     TScanOutput output(request.Format, rows, *range);
     const char* probeMethod = "";
 
@@ -116,6 +115,8 @@ int RunScanMode(const TScanRequest& request) {
             }
         });
     });
+    // Only once the stop signals are blocked: a thread started before would take them.
+    StartLoadingVendors();
 
     TScanReport report;
     TProgress progress(std::uint64_t{range->Last} - range->First + 1);

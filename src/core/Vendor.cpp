@@ -10,7 +10,6 @@
 #include <numeric>
 #include <optional>
 #include <sstream>
-#include <unordered_map>
 #include <utility>
 
 #ifdef _WIN32
@@ -164,14 +163,11 @@ std::filesystem::path ProgramFolder() {
 
 }  // namespace
 
-std::uint32_t TVendorRegistry::NameNumber(std::string_view name) {
+std::uint32_t TVendorRegistry::AppendName(std::string_view name) {
     if (starts_.empty()) starts_.push_back(0);
-    const auto [it, added] = index_.try_emplace(std::string(name), starts_.size() - 1);
-    if (added) {
-        names_ += name;
-        starts_.push_back(static_cast<std::uint32_t>(names_.size()));
-    }
-    return it->second;
+    names_ += name;
+    starts_.push_back(static_cast<std::uint32_t>(names_.size()));
+    return static_cast<std::uint32_t>(starts_.size() - 2);
 }
 
 std::string_view TVendorRegistry::Name(std::uint32_t number) const {
@@ -183,7 +179,7 @@ void TVendorRegistry::Add(std::string_view hex, std::string_view name) {
     const auto table = std::find_if(tables_.begin(), tables_.end(),
                                     [bits](const TTable& t) { return t.Bits == bits; });
     table->Keys.push_back(HexValue(hex));
-    table->Names.push_back(NameNumber(name));
+    table->Names.push_back(AppendName(name));
 }
 
 std::size_t TVendorRegistry::AddCsv(std::string_view text) {
@@ -217,8 +213,9 @@ bool TVendorRegistry::ReadCompact(std::string_view text) {
     while (pos < text.size()) {
         std::size_t end = text.find('\n', pos);
         if (end == std::string_view::npos) end = text.size();
-        const std::string_view line = text.substr(pos, end - pos);
+        std::string_view line = text.substr(pos, end - pos);
         pos = end + 1;
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         const std::size_t tab = line.find('\t');
         if (tab == std::string_view::npos || !IsHex(line.substr(0, tab)) || BitsOfHex(tab) == 0 ||
             tab + 1 == line.size()) {
@@ -251,7 +248,6 @@ void TVendorRegistry::Finish() {
     }
     names_.shrink_to_fit();
     starts_.shrink_to_fit();
-    std::unordered_map<std::string, std::uint32_t>().swap(index_);
 }
 
 std::string_view TVendorRegistry::Find(const std::uint8_t* mac) const {

@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -55,15 +54,16 @@ class TVendorRegistry {
         std::vector<std::uint32_t> Names;  // their names' numbers
     };
     void Add(std::string_view hex, std::string_view name);
-    std::uint32_t NameNumber(std::string_view name);
+    // Names are not shared between prefixes: looking each up while loading would cost more
+    // (a third of the load) than the memory it saves.
+    std::uint32_t AppendName(std::string_view name);
     std::string_view Name(std::uint32_t number) const;
 
     // Longest prefix first: MA-S and IAB (36 bits), MA-M (28), MA-L (24).
     std::array<TTable, 3> tables_{TTable{36, {}, {}}, TTable{28, {}, {}}, TTable{24, {}, {}}};
-    std::string names_;                  // every name once, one after another
+    std::string names_;                  // the names, one after another
     std::vector<std::uint32_t> starts_;  // where name k begins; one more at the end
     std::string date_;
-    std::unordered_map<std::string, std::uint32_t> index_;  // name -> number, until Finish
 };
 
 // What to show for mac's maker: kLocallyAdministeredText, the organisation, or empty (unknown,

@@ -109,8 +109,9 @@ TCommandLineAnswer ReadCommandLine(const QStringList& arguments) {
         QStringLiteral("tsv|json"), QStringLiteral("tsv"));
     const QCommandLineOption exitOnChange(
         QStringLiteral("exit-on-change"),
-        QStringLiteral("With --scan: exit with status 4 when the scan completed and saved but a "
-                       "MAC changed or several MACs answered for an address."));
+        QStringLiteral(
+            "With --scan: exit with status 4 when the scan ran to its end and saved but a "
+            "MAC changed or several MACs answered for an address."));
     parser.addOption(help);
     parser.addOption(version);
     parser.addOption(scan);

@@ -164,7 +164,8 @@ int RunScanMode(const TScanRequest& request) {
     // A scan that could not ask has no new or missing hosts to tell of.
     if (!report.CouldNotProbe()) std::fprintf(stderr, "%s\n", output.Text(report).c_str());
     int status = ScanExitStatus(report.CouldNotProbe(), listUnreadable, report.SavesFailed());
-    if (status == kScanDone && request.ExitOnChange &&
+    // Only a scan that ran to its end: a stopped one has not looked at every address.
+    if (status == kScanDone && request.ExitOnChange && stops == 0 &&
         (!report.Changes().empty() || report.HasContested()))
         status = kScanChanged;
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - began;

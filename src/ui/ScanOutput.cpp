@@ -91,6 +91,7 @@ std::string TScanOutput::Summary(const TScanReport& report, const TScanFacts& fa
                             {"list_unreadable", facts.ListUnreadable},
                             {"probe", facts.Probe},
                             {"seconds", facts.Seconds},
+                            {"registry_date", QString::fromStdString(Vendors().Date())},
                             {"stopped", facts.Stopped},
                             {"exit", facts.Exit}});
 }

@@ -50,8 +50,8 @@ expected="198.18.0.1 new - false 本地管理地址
 [ "$finds" = "$expected" ] || Fail "the finds: $finds"
 summary=$(tail -n 1 "$work/first.json")
 [ "$(jq -c '[.summary, .range, .new, .changed, .missing, .contested, .missing_ips, .exit,
-    .files["ArpList.ini"], .probe, .stopped]' <<<"$summary")" = \
-    '[true,"198.18.0.0-198.18.0.255",1,1,1,1,["198.18.0.12"],4,true,"raw",false]' ] ||
+    .files["ArpList.ini"], .probe, .stopped, (.registry_date | test("^[0-9]{4}-[0-9]{2}-[0-9]{2}$"))]' \
+    <<<"$summary")" = '[true,"198.18.0.0-198.18.0.255",1,1,1,1,["198.18.0.12"],4,true,"raw",false,true]' ] ||
     Fail "the summary: $summary"
 grep -qF "新主机 1 台，MAC地址改变 1 台，未应答 1 台，多个MAC应答 1 个" "$work/first.err" ||
     Fail "the counts on stderr: $(cat "$work/first.err")"

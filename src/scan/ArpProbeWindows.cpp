@@ -31,6 +31,7 @@ class TArpProbeChosen : public TArpProbe {
         return probe_ ? probe_->TakeContested() : std::vector<TContested>{};
     }
     TProbeFault TakeFault() override { return probe_ ? probe_->TakeFault() : TProbeFault{}; }
+    const char* Method() const override { return probe_ ? probe_->Method() : ""; }
 
   private:
     TArpProbe& Choose(std::uint32_t first, std::uint32_t last) {

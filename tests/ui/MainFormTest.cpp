@@ -95,6 +95,7 @@ class TMainFormTest : public QObject {
         TFormServices services;
         services.LocalIP = [localIP] { return localIP; };
         services.CreateProbe = MakeProbeFactory(lan_);
+        services.Vendors = [] { return nullptr; };  // the reports' MACs alone
         form_ = std::make_unique<TQuorvelForm>(services);
         form_->show();
     }

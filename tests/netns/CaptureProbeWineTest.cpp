@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "../support/RootOnly.h"
 #include "ArpPacket.h"
 #include "ArpProbeRaw.h"
 #include "FrameLinkCapture.h"
@@ -78,7 +79,7 @@ class CaptureProbeWine : public testing::Test {
         lan_ = nullptr;
     }
     void SetUp() override {
-        if (!lan_->Error.empty()) GTEST_SKIP() << lan_->Error;
+        if (!lan_->Error.empty()) QUORVEL_SKIP_ROOT_ONLY() << lan_->Error;
     }
 
     static std::unique_ptr<TArpProbe> Probe() {

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <set>
 #include <string>
 
 #include "ScanReport.h"
+#include "TextFile.h"
 #include "UTypes.h"
 
 namespace {
@@ -31,6 +34,23 @@ TEST(ScanReport, ListsFiftyEntriesAndCountsTheRest) {
               std::string::npos)
         << text;
     EXPECT_EQ(report.Changes().size(), 52u);
+}
+
+// Each reason a file stays unwritten reads differently, after the file's name; a system error
+// brings the system's own text.
+TEST(ScanReport, EachFaultHasAReasonOfItsOwn) {
+    std::set<std::string> reasons;
+    for (int f = static_cast<int>(TFileFault::ReadOnly);
+         f <= static_cast<int>(TFileFault::UnreadableRow); ++f) {
+        TSaveReport saves;
+        saves.Arp = TFileResult{static_cast<TFileFault>(f), ENOSPC, 2};
+        const std::string text = UnsavedText(saves);
+        EXPECT_EQ(text.rfind("以下文件未能写入：\n“BindArp.bat”：", 0), 0u) << text;
+        EXPECT_TRUE(reasons.insert(text).second) << text;
+        if (saves.Arp.Fault == TFileFault::Failed) {
+            EXPECT_NE(text.find(SystemErrorText(ENOSPC)), std::string::npos) << text;
+        }
+    }
 }
 
 }  // namespace

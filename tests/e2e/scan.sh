@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The scan mode (quorvel --scan) as a script runs it, in a namespace LAN with no display:
-# SIGINT during a /22 ends it within 2 s, every host it printed in the files; an unreadable list
-# writes nothing and exits 1; a bad range exits 2 with a message. (window.sh compares its files
-# with the window's.)
+# SIGINT during a /22 ends it within the probe's patience and a margin, every host it printed in
+# the files; an unreadable list writes nothing and exits 1; a bad range exits 2 with a message.
+# (window.sh compares its files with the window's.)
 #
 #   scan.sh QUORVEL LAN_SH
 set -euo pipefail
@@ -54,7 +54,12 @@ app=""
 took=$((($(date +%s%N) - started) / 1000000))
 echo "stopped by SIGINT in $took ms"
 [ "$status" = 0 ] || { cat "$work/stop.err"; Fail "the stopped scan exited with status $status"; }
-[ "$took" -lt 2000 ] || Fail "the scan took $took ms to stop"
+# The stop comes after the address in progress, which is waited for at most the probe's patience
+# (1.5 s); then the files are saved and the program ends, well within the margin on a loaded
+# machine (measured: see the note in the commit that set it).
+patience=1500 margin=1000
+[ "$took" -lt $((patience + margin)) ] ||
+    Fail "the scan took $took ms to stop (patience $patience ms + margin $margin ms)"
 found=$(wc -l <"$work/stop.out")
 [ "$found" -ge 1 ] && [ "$found" -lt 8 ] || Fail "$found hosts printed: the stop came at the end"
 while IFS=$'\t' read -r ip mac; do

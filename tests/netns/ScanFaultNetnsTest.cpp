@@ -128,7 +128,7 @@ struct TScanResult {
 };
 
 // One LAN for the whole suite: a case that changes it (a host that keeps silent, the link down)
-// puts it back, and each case starts with an empty neighbour table.
+// puts it back, and each case starts with every neighbour table empty.
 class ScanFaultNetns : public testing::Test {
   protected:
     static void SetUpTestSuite() {
@@ -148,7 +148,7 @@ class ScanFaultNetns : public testing::Test {
     void SetUp() override {
         if (!lan_->Ok()) QUORVEL_SKIP_ROOT_ONLY() << "no namespace LAN: " << lan_->Error();
         ASSERT_EQ(timings_, 0) << "the scanner's neighbour timings were not set";
-        lan_->ExecScanner("ip neigh flush dev lan0");
+        lan_->ForgetNeighbours();
         enter_ = std::make_unique<TNetnsEnter>(lan_->ScannerNamespace);
         ASSERT_TRUE(enter_->Ok());
     }

@@ -102,13 +102,15 @@ class TArrivals {
             if (recvmsg(sock_.Get(), &m, 0) < 42 || frame[21] != op ||
                 !std::equal(from_.begin(), from_.end(), frame + 6))
                 continue;
-            timespec in{};
+            bool earlier = false;
             for (cmsghdr* c = CMSG_FIRSTHDR(&m); c != nullptr; c = CMSG_NXTHDR(&m, c)) {
-                if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS)
-                    std::memcpy(&in, CMSG_DATA(c), sizeof in);
+                timespec in{};
+                if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS) continue;
+                std::memcpy(&in, CMSG_DATA(c), sizeof in);
+                earlier = in.tv_sec < before.tv_sec ||
+                          (in.tv_sec == before.tv_sec && in.tv_nsec < before.tv_nsec);
             }
-            seen += !stamped || in.tv_sec < before.tv_sec ||
-                    (in.tv_sec == before.tv_sec && in.tv_nsec < before.tv_nsec);
+            seen += !stamped || earlier;
         }
         return seen >= count;
     }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <set>
 #include <string>
 
 #include "ScanComparison.h"
@@ -74,6 +76,24 @@ TEST(ScanComparison, NewChangedSameAndMissingOverTheRange) {
     // .9 lies outside the range: never missing.
     EXPECT_EQ(comparison.Missing(), std::vector<std::uint32_t>{ip("198.18.0.3")});
     EXPECT_EQ(comparison.NewCount(), 1u);
+}
+
+// Each reason a file stays unwritten reads differently, after the file's name; a system error
+// brings the system's own text, which differs from one error to another.
+TEST(ScanReport, EachFaultHasAReasonOfItsOwn) {
+    std::set<std::string> reasons;
+    for (int f = static_cast<int>(TFileFault::ReadOnly);
+         f <= static_cast<int>(TFileFault::UnreadableRow); ++f) {
+        TSaveReport saves;
+        saves.Arp = TFileResult{static_cast<TFileFault>(f), ENOSPC, 2};
+        const std::string text = UnsavedText(saves);
+        EXPECT_EQ(text.rfind("以下文件未能写入：\n“BindArp.bat”：", 0), 0u) << text;
+        EXPECT_TRUE(reasons.insert(text).second) << text;
+        if (saves.Arp.Fault == TFileFault::Failed) {
+            saves.Arp.Error = EACCES;
+            EXPECT_NE(UnsavedText(saves), text) << "the system's text is missing";
+        }
+    }
 }
 
 }  // namespace

@@ -27,9 +27,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Beside the libraries the program links: the CJK font its windows ask for, the toolkit's
-# platform plugins (loaded at run time, so no library dependency names them), and setcap for the
-# postinst.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-wqy-zenhei, qt6-qpa-plugins, libcap2-bin")
+# platform plugins (loaded at run time, so no library dependency names them), setcap for the
+# postinst, and the IEEE registry the vendor names come from.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-wqy-zenhei, qt6-qpa-plugins, libcap2-bin, ieee-data")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 set(QUORVEL_DEB_PROGRAM ${CPACK_PACKAGING_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/quorvel)

@@ -15,6 +15,10 @@ install(FILES ${QUORVEL_QT_BIN_DIR}/Qt6Core.dll ${QUORVEL_QT_BIN_DIR}/Qt6Gui.dll
         DESTINATION .)
 install(FILES ${QUORVEL_QT_PLUGIN_DIR}/platforms/qwindows.dll DESTINATION platforms)
 install(DIRECTORY ${QUORVEL_QT_PLUGIN_DIR}/styles/ DESTINATION styles FILES_MATCHING PATTERN "*.dll")
+# The vendor names, made from the build machine's IEEE CSVs; read from the program's folder.
+if(QUORVEL_VENDOR_FILE)
+    install(FILES ${QUORVEL_VENDOR_FILE} DESTINATION .)
+endif()
 # The DLLs come with their debugging sections (libstdc++ alone is 23 MB with them).
 if(CMAKE_STRIP)
     install(CODE "

@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 mode=${1:-run}
 
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
-          fonts-wqy-zenhei iproute2)
+          fonts-wqy-zenhei iproute2 ieee-data)
 if [ "$mode" = test ]; then
     # clang and its runtime libraries build the libFuzzer targets (scripts/test-hardening.sh),
     # clang-tidy checks the sources (scripts/clang-tidy.sh); the window tests run on Xvfb under
@@ -18,15 +18,17 @@ if [ "$mode" = test ]; then
     packages+=(g++-mingw-w64-x86-64-posix)
     # The installed program and its Debian package (tests/install).
     packages+=(desktop-file-utils appstream lintian dpkg-dev file x11-utils)
+    # The scan mode's JSON Lines are read back with jq (tests/e2e/scan-json.sh).
+    packages+=(jq)
 fi
 if [ "$mode" = windows ]; then
     # The host's Qt provides moc, rcc and uic to the Qt cross-build; dpkg-dev unpacks its source.
     # Xvfb, xdotool and ImageMagick drive and photograph the real window under Wine; Wine's
     # wpcap.dll captures and sends frames through libpcap, and the Linux program's late_host
-    # (bench/) answers late on the Windows probe's LAN.
+    # (bench/) answers late on the Windows probe's LAN; ieee-data's CSVs make the zip's vendor file.
     packages=(cmake ninja-build g++-mingw-w64-x86-64-posix wine64 libpcap0.8 googletest
               qt6-base-dev qt6-base-dev-tools dpkg-dev xz-utils xvfb xauth xdotool imagemagick
-              fonts-wqy-zenhei unzip g++ libgl-dev qt6-qpa-plugins)
+              fonts-wqy-zenhei unzip g++ libgl-dev qt6-qpa-plugins ieee-data)
     # makensis builds the installer (cmake/PackageInstaller.cmake).
     packages+=(nsis)
 fi

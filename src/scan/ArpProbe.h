@@ -65,6 +65,9 @@ class TArpProbe {
     virtual std::vector<TContested> TakeContested() { return {}; }
     // What kept the probe from asking since the last call; Kind None when nothing did.
     virtual TProbeFault TakeFault() { return {}; }
+    // How it asks, in one word for a script ("raw", "neighbour", "sendarp"); empty before it
+    // has chosen.
+    virtual const char* Method() const { return ""; }
 };
 
 // The best back-end this process may use on this platform.

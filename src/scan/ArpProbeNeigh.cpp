@@ -62,6 +62,7 @@ class TArpProbeNeigh : public TArpProbe {
     }
     std::vector<TContested> TakeContested() override { return std::exchange(contested_, {}); }
     TProbeFault TakeFault() override { return std::exchange(coverage_, {}).Fault(links_); }
+    const char* Method() const override { return "neighbour"; }
 
   private:
     void ReadLinks();

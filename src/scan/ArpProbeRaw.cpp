@@ -55,6 +55,7 @@ class TArpProbeRaw : public TArpProbe {
     }
     std::vector<TContested> TakeContested() override { return std::exchange(contested_, {}); }
     TProbeFault TakeFault() override;
+    const char* Method() const override { return "raw"; }
 
   private:
     void ReadLinks();

@@ -148,6 +148,7 @@ class TArpProbeWin : public TArpProbe {
   public:
     TArpProbeWin(TSendArp send, TSendArpPool pool) : send_(std::move(send)), pool_(pool) {}
     ~TArpProbeWin() override { Close(false); }
+    const char* Method() const override { return "sendarp"; }
 
     void ExpectRange(std::uint32_t firstIP, std::uint32_t lastIP) override {
         Close(false);

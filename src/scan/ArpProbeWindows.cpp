@@ -44,6 +44,7 @@ class TArpProbeChosen : public TArpProbe {
         fault.Notice = notice_;
         return fault;
     }
+    const char* Method() const override { return probe_ ? probe_->Method() : ""; }
 
   private:
     TArpProbe& Choose(std::uint32_t first, std::uint32_t last) {

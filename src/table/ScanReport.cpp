@@ -90,10 +90,20 @@ TReportSection ProbeSection(const TProbeFault& fault) {
     return section;
 }
 
+// "MAC（vendor）", "MAC（未登记）" for a MAC the registry does not name; the MAC alone without
+// a registry.
+std::string WithVendor(const std::string& mac, const TVendorRegistry* registry) {
+    const std::optional<TMacAddr> bytes = MacOf(mac);
+    if (registry == nullptr || registry->Empty() || !bytes) return mac;
+    const std::string vendor = VendorOf(registry, bytes->data());
+    return mac + "（" + (vendor.empty() ? "未登记" : vendor) + "）";
+}
+
 // The heading says which files now hold the new MACs: those the scan's last save wrote (the
 // scripts only when both were written).
 TReportSection ChangedSection(const std::vector<TMacChange>& changes,
-                              const std::optional<TSaveReport>& saves) {
+                              const std::optional<TSaveReport>& saves,
+                              const TVendorRegistry* registry) {
     const bool list = saves && saves->List;
     const bool scripts = saves && saves->Arp && saves->Dhcp;
     const char* written = list && scripts ? "，列表和脚本已改用新的MAC地址"
@@ -104,8 +114,8 @@ TReportSection ChangedSection(const std::vector<TMacChange>& changes,
                                "；若不是更换了网卡，可能有主机冒充（ARP欺骗）：",
                            {}};
     for (const TMacChange& c : changes) {
-        const std::string old = c.OldMAC.empty() ? "（空）" : c.OldMAC;
-        section.Entries.push_back(c.IP + "：" + old + " -> " + c.NewMAC);
+        const std::string old = c.OldMAC.empty() ? "（空）" : WithVendor(c.OldMAC, registry);
+        section.Entries.push_back(c.IP + "：" + old + " -> " + WithVendor(c.NewMAC, registry));
     }
     return section;
 }
@@ -157,7 +167,7 @@ std::vector<TReportSection> TScanReport::Sections() const {
     // In the order they are told; a section with no entries is left out.
     std::vector<TReportSection> sections{
         ProbeSection(fault_),
-        ChangedSection(Changes(), saves_),
+        ChangedSection(Changes(), saves_, vendors_),
         ContestedSection(contested_),
         saves_ ? UnsavedSection(*saves_) : TReportSection{},
     };

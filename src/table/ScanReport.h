@@ -11,6 +11,7 @@
 
 #include "AddressTable.h"
 #include "ArpProbe.h"
+#include "Vendor.h"
 
 // Told when the list file exists but cannot be read.
 inline constexpr char kUnreadableListText[] =
@@ -37,6 +38,9 @@ class TScanReport {
     // read as a MAC counts as another address.
     void NoteFind(TAddressTable& table, std::uint32_t hostIP, const std::uint8_t* mac);
     void NoteContested(const std::vector<TContested>& contested);
+    bool HasContested() const { return !contested_.empty(); }
+    // Names each changed MAC's vendor from registry (none: MACs alone).
+    void SetVendors(const TVendorRegistry* registry) { vendors_ = registry; }
     // Why the scan could not ask the network (told first: its "not found" means nothing).
     void NoteFault(const TProbeFault& fault) { fault_ = fault; }
     bool CouldNotProbe() const { return fault_.Kind != TProbeFaultKind::None; }
@@ -60,6 +64,7 @@ class TScanReport {
     std::vector<TContested> contested_;
     TProbeFault fault_;
     std::optional<TSaveReport> saves_;
+    const TVendorRegistry* vendors_ = nullptr;
 };
 
 // The sections joined; each lists its first 50 entries, then how many more there are.

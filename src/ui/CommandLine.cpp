@@ -14,6 +14,7 @@
 #endif
 
 #include "NpcapState.h"
+#include "Vendor.h"
 
 namespace {
 
@@ -59,9 +60,15 @@ TCommandLineAnswer Refuse(const QString& name, const QString& why) {
 }
 
 TCommandLineAnswer ReadScan(const QString& name, const QStringList& rangeArgs,
-                            const QString& folder) {
+                            const QString& folder, const QString& format, bool exitOnChange) {
     TScanRequest request;
     request.Folder = PathText(folder);
+    request.ExitOnChange = exitOnChange;
+    if (format == QLatin1String("json")) {
+        request.Format = TScanFormat::Json;
+    } else if (format != QLatin1String("tsv")) {
+        return Refuse(name, QStringLiteral("--format takes tsv or json, not '%1'.").arg(format));
+    }
     if (!rangeArgs.isEmpty()) {
         std::vector<std::string> args;
         for (const QString& a : rangeArgs) args.push_back(a.toLocal8Bit().toStdString());
@@ -85,6 +92,11 @@ QString NpcapLine() {
 
 }  // namespace
 
+QString RegistryLine(const TVendorRegistry& registry) {
+    if (registry.Empty()) return QStringLiteral("IEEE registry: none found (no vendor names)");
+    return QStringLiteral("IEEE registry: %1").arg(QString::fromStdString(registry.Date()));
+}
+
 TCommandLineAnswer ReadCommandLine(const QStringList& arguments) {
     const QString name =
         arguments.isEmpty() ? QStringLiteral("quorvel") : QFileInfo(arguments.first()).fileName();
@@ -103,7 +115,8 @@ TCommandLineAnswer ReadCommandLine(const QStringList& arguments) {
         "must hear of (MACs that changed, addresses answered by several MACs, files not\n"
         "written) goes to standard error at the end. Ctrl+C (SIGINT, SIGTERM) stops after\n"
         "the address in progress. Exit status: 0 scanned and saved, 1 a file not written or\n"
-        "the list unreadable, 2 bad arguments, 3 the scan could not probe.");
+        "the list unreadable, 2 bad arguments, 3 the scan could not probe, 4 (with\n"
+        "--exit-on-change) scanned and saved, but a MAC changed or was contested.");
     parser.setApplicationDescription(description);
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Displays this help."));
@@ -115,10 +128,23 @@ TCommandLineAnswer ReadCommandLine(const QStringList& arguments) {
         QStringLiteral("folder"),
         QStringLiteral("Keeps the three files in <dir> instead of the current directory."),
         QStringLiteral("dir"));
+    const QCommandLineOption format(
+        QStringLiteral("format"),
+        QStringLiteral("With --scan: what goes to standard output, tsv (IP<TAB>MAC lines, the "
+                       "default) or json (JSON Lines: one object per host found, then one "
+                       "summing the scan)."),
+        QStringLiteral("tsv|json"), QStringLiteral("tsv"));
+    const QCommandLineOption exitOnChange(
+        QStringLiteral("exit-on-change"),
+        QStringLiteral(
+            "With --scan: exit with status 4 when the scan ran to its end and saved but a "
+            "MAC changed or several MACs answered for an address."));
     parser.addOption(help);
     parser.addOption(version);
     parser.addOption(scan);
     parser.addOption(folder);
+    parser.addOption(format);
+    parser.addOption(exitOnChange);
     parser.addPositionalArgument(QStringLiteral("RANGE"),
                                  QStringLiteral("With --scan: the addresses to scan."),
                                  QStringLiteral("[RANGE]"));
@@ -132,16 +158,25 @@ TCommandLineAnswer ReadCommandLine(const QStringList& arguments) {
         QString text = parser.helpText();
         text.replace(
             0, text.indexOf(QLatin1Char('\n')),
-            QStringLiteral("Usage: %1 [options]\n       %1 --scan [--folder <dir>] [RANGE]")
+            QStringLiteral(
+                "Usage: %1 [options]\n       %1 --scan [--folder <dir>] [--format tsv|json] "
+                "[--exit-on-change] [RANGE]")
                 .arg(name));
         return {false, 0, text, QString(), std::nullopt};
     }
-    if (parser.isSet(version))
-        return {false, 0, QStringLiteral("%1 %2\n").arg(name, QStringLiteral(QUORVEL_VERSION)),
+    if (parser.isSet(version)) {
+        return {false, 0,
+                QStringLiteral("%1 %2\n%3\n")
+                    .arg(name, QStringLiteral(QUORVEL_VERSION), RegistryLine(Vendors())),
                 QString(), std::nullopt};
+    }
     if (parser.isSet(scan))
-        return ReadScan(name, parser.positionalArguments(), parser.value(folder));
-    if (parser.isSet(folder)) return Refuse(name, QStringLiteral("--folder goes with --scan."));
+        return ReadScan(name, parser.positionalArguments(), parser.value(folder),
+                        parser.value(format), parser.isSet(exitOnChange));
+    for (const QCommandLineOption* only : {&folder, &format, &exitOnChange})
+        if (parser.isSet(*only))
+            return Refuse(name,
+                          QStringLiteral("--%1 goes with --scan.").arg(only->names().first()));
     if (!parser.positionalArguments().isEmpty())
         return Refuse(
             name,

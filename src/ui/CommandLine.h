@@ -8,6 +8,10 @@
 #include <optional>
 
 #include "ScanMode.h"
+#include "Vendor.h"
+
+// --version's second line: the vendor registry's date, or that there is none.
+QString RegistryLine(const TVendorRegistry& registry);
 
 struct TCommandLineAnswer {
     bool Run = true;  // false: the program ends at once with ExitCode

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "UTypes.h"
+
 namespace {
 
 struct TColumn {
@@ -46,7 +48,27 @@ int TRowModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : ColumnCount;
 }
 
+QString MacToolTip(const TVendorRegistry* registry, const std::string& cell) {
+    if (registry == nullptr || registry->Empty()) return {};
+    TMacAddr mac;
+    try {
+        mac = StrToMac(cell);
+    } catch (const EConvertError&) {
+        return {};
+    }
+    const std::string vendor = VendorOf(registry, mac.data());
+    QString tip = (mac[0] & 0x02) != 0 ? QString::fromUtf8(kLocallyAdministeredText)
+                                       : QStringLiteral("厂商：%1")
+                                             .arg(vendor.empty() ? QStringLiteral("未登记")
+                                                                 : QString::fromStdString(vendor));
+    if (!registry->Date().empty())
+        tip += QStringLiteral("\nIEEE 注册表：%1").arg(QString::fromStdString(registry->Date()));
+    return tip;
+}
+
 QVariant TRowModel::data(const QModelIndex& index, int role) const {
+    if (role == Qt::ToolTipRole && index.isValid() && index.column() == 1)
+        return MacToolTip(LoadedVendors(), rows_[static_cast<std::size_t>(index.row())].MAC);
     if (role != Qt::DisplayRole || !index.isValid()) return {};
     // The cells hold the list file's bytes, in the system's code page.
     return QString::fromLocal8Bit(

@@ -6,8 +6,13 @@
 #include <vector>
 
 #include "Rows.h"
+#include "Vendor.h"
 
 class QTableView;
+
+// The MAC cell's tooltip: its vendor (or kLocallyAdministeredText) and the registry's date; empty
+// without a registry or for a cell that is no MAC.
+QString MacToolTip(const TVendorRegistry* registry, const std::string& cell);
 
 class TRowModel : public QAbstractTableModel {
     Q_OBJECT

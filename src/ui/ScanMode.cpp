@@ -23,10 +23,12 @@
 #include "QueueDispatcher.h"
 #include "SaveWriter.h"
 #include "ScanIPThread.h"
+#include "ScanOutput.h"
 #include "ScanReport.h"
 #include "StopSignals.h"
 #include "TextFile.h"
 #include "UTypes.h"
+#include "Vendor.h"
 
 namespace {
 
@@ -75,10 +77,9 @@ void IgnoreBrokenPipe() {
 }
 
 // One find on stdout; false once stdout takes no more.
-bool PrintFind(std::uint32_t ip, const std::uint8_t* mac) {
-    const int written =
-        std::printf("%s\t%s\n", IPToStr(HostToNet(ip)).c_str(), MacToColonStr(mac).c_str());
-    return written > 0 && std::fflush(stdout) == 0;
+// False once stdout is closed (its reader gone: EPIPE).
+bool PrintLine(const std::string& line) {
+    return std::fputs(line.c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
 }
 
 int BadArguments(const std::string& why) {
@@ -144,6 +145,9 @@ int RunScanMode(const TScanRequest& request) {
     ShowTrayIcon = true;
     const bool listUnreadable = table.LoadArpList() == TLoadStatus::Unreadable;
     if (listUnreadable) std::fprintf(stderr, "%s\n", kUnreadableListText);
+    const auto began = std::chrono::steady_clock::now();
+    TScanOutput output(request.Format, rows, *range);
+    const char* probeMethod = "";
 
     IgnoreBrokenPipe();
     auto dispatcher = std::make_shared<TQueueDispatcher>();
@@ -160,6 +164,8 @@ int RunScanMode(const TScanRequest& request) {
         }
     };
     TStopSignals signals([dispatcher, &stop] { dispatcher->Queue(stop); });
+    // Only once the stop signals are blocked: a thread started before would take them.
+    StartLoadingVendors();
 
     TScanReport report;
     TProgress progress(std::uint64_t{range->Last} - range->First + 1);
@@ -169,15 +175,18 @@ int RunScanMode(const TScanRequest& request) {
     bool changed = false;
     bool ended = false;
     bool outputCut = false;
-    thread = new TScanIPThread(range->First, range->Last, true, CreateArpProbe(), dispatcher);
+    std::unique_ptr<TArpProbe> probe = CreateArpProbe();
+    const TArpProbe* probeSeen = probe.get();  // alive until OnTerminate has run
+    thread = new TScanIPThread(range->First, range->Last, true, std::move(probe), dispatcher);
     thread->OnScan = [&] {
+        const std::string line = output.Probed(CurrentIP, Found, MacAddr);
         if (Found) {
             report.NoteFind(table, CurrentIP, MacAddr);
             table.MergeFound(CurrentIP, MacAddr);
             changed = true;
             writer.Changed();
             progress.Clear();
-            if (!outputCut && !PrintFind(CurrentIP, MacAddr)) {
+            if (!outputCut && !PrintLine(line)) {
                 outputCut = true;
                 if (stops == 0) stop();
             }
@@ -185,6 +194,8 @@ int RunScanMode(const TScanRequest& request) {
         progress.Step(Found);
     };
     thread->OnTerminate = [&] {
+        probeMethod = probeSeen->Method();
+        if (!outputCut) PrintLine(output.Contested(thread->Contested()));
         report.NoteContested(thread->Contested());
         report.NoteFault(thread->Fault());
         thread = nullptr;
@@ -201,9 +212,22 @@ int RunScanMode(const TScanRequest& request) {
     if (const std::optional<TSaveReport> unheard = writer.Flush()) report.NoteSaves(*unheard);
     progress.Clear();
 
+    report.SetVendors(&Vendors());
     const std::string text = report.Text();
-    if (!text.empty()) std::fprintf(stderr, "%s\n", text.c_str());
+    if (!text.empty()) std::fprintf(stderr, "%s\n\n", text.c_str());
+    // A scan that could not ask has no new or missing hosts to tell of.
+    if (!report.CouldNotProbe()) std::fprintf(stderr, "%s\n", output.Text(report).c_str());
     if (outputCut)
         std::fprintf(stderr, "quorvel: standard output was closed: the scan stopped there\n");
-    return ScanExitStatus(report.CouldNotProbe(), listUnreadable, report.SavesFailed(), outputCut);
+    int status =
+        ScanExitStatus(report.CouldNotProbe(), listUnreadable, report.SavesFailed(), outputCut);
+    // Only a scan that ran to its end: a stopped one has not looked at every address.
+    if (status == kScanDone && request.ExitOnChange && stops == 0 &&
+        (!report.Changes().empty() || report.HasContested()))
+        status = kScanChanged;
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - began;
+    if (!outputCut)
+        PrintLine(output.Summary(report, {report.Saves(), listUnreadable, probeMethod, took.count(),
+                                          stops > 0, status}));
+    return status;
 }

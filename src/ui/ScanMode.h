@@ -8,9 +8,14 @@
 
 #include "ScanRange.h"
 
+// What goes to stdout: one IP<TAB>MAC line per find, or JSON Lines.
+enum class TScanFormat { Tsv, Json };
+
 struct TScanRequest {
     std::optional<TScanRange> Range;  // none: the range the window proposes
     std::string Folder;               // the three files' folder; empty: the current one
+    TScanFormat Format = TScanFormat::Tsv;
+    bool ExitOnChange = false;  // kScanChanged for a changed MAC or a contested address
     bool operator==(const TScanRequest&) const = default;
 };
 
@@ -20,6 +25,8 @@ enum TScanExit : int {
     kScanUnsaved = 1,       // a file not written, or the list unreadable (nothing written then)
     kScanBadArguments = 2,  // with a message on stderr
     kScanCouldNotProbe = 3,
+    kScanChanged = 4,  // with --exit-on-change: scanned and saved, but a MAC changed or was
+                       // contested
     // stdout was closed (its reader gone): the scan stopped there, as on SIGTERM, and saved
     // every find, printed or not
     kScanOutputCut = 5,

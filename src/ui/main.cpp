@@ -15,6 +15,7 @@
 #include "ScanIPThread.h"
 #include "ScanReport.h"
 #include "UTypes.h"
+#include "Vendor.h"
 #include "ui_main.h"
 
 const char* const TQuorvelForm::RangeMessage = "扫描范围不正确，请输入正确的IP地址";
@@ -39,6 +40,7 @@ void ShowWarning(QWidget* parent, const QString& text) {
 TFormServices WithDefaults(TFormServices services) {
     if (!services.LocalIP) services.LocalIP = GetLocalIP;
     if (!services.CreateProbe) services.CreateProbe = CreateArpProbe;
+    if (!services.Vendors) services.Vendors = LoadedVendors;
     return services;
 }
 
@@ -57,6 +59,7 @@ TQuorvelForm::TQuorvelForm(TFormServices services, QWidget* parent)
                    Qt::WindowCloseButtonHint);
     setFixedSize(size());
     table_.SetLocalIPSource(services_.LocalIP);
+    StartLoadingVendors();
 
     connect(ui_->BtStart, &QPushButton::clicked, this,
             [this] { Guarded([this] { BtStartClick(); }); });
@@ -205,6 +208,7 @@ void TQuorvelForm::ScanSaved(const TSaveReport& report) {
     // The last save of a scan decides: a file it wrote holds every row, whatever earlier saves
     // met.
     if (std::exchange(scanChanged_, false)) scanReport_.NoteSaves(report);
+    scanReport_.SetVendors(services_.Vendors());
     ReportScan(std::exchange(scanReport_, {}).Text());
 }
 

@@ -27,6 +27,7 @@ class TScanIPThread;
 struct TFormServices {
     std::function<std::string()> LocalIP;                     // GetLocalIP when empty
     std::function<std::unique_ptr<TArpProbe>()> CreateProbe;  // CreateArpProbe when empty
+    std::function<const TVendorRegistry*()> Vendors;          // LoadedVendors when empty
 };
 
 class TQuorvelForm : public QWidget {

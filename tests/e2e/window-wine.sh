@@ -57,16 +57,22 @@ Wine() {  # the program's own folder only: no WINEPATH, no Qt settings from outs
 }
 overrides=""
 FailDetails() { InNs import -window root "$artifacts/wine-failure.png" || true; }
-# Right-clicks the list below its rows and picks "删除地址(&D)"; waits for the last file written.
-SaveThroughMenu() {  # window folder
+# The visible windows: a menu, under Wine as under X, is a window of its own.
+Visible() { InNs xdotool search --onlyvisible --name '' 2>/dev/null | wc -l; }
+MoreVisible() { [ "$(Visible)" -gt "$1" ]; }
+# Right-clicks the list below its rows and, once its menu is shown, picks "删除地址(&D)"; waits
+# for the last file written (each is renamed into place whole). With a name, a screenshot of the
+# menu: the window has painted by then.
+SaveThroughMenu() {  # window folder [screenshot]
     [ ! -e "$2/BindDhcp.bat" ] || Fail "files written before the save in $2"
     InNs xdotool windowactivate --sync "$1" 2>/dev/null || InNs xdotool windowfocus --sync "$1"
-    sleep 0.5
+    local shown
+    shown=$(Visible)
     InNs xdotool mousemove --window "$1" 200 150 click 3
-    sleep 1
+    WaitFor 20 "the list's menu" MoreVisible "$shown"
+    [ -z "${3:-}" ] || InNs import -window root "$artifacts/$3"
     InNs xdotool key d
     WaitFor 20 "BindDhcp.bat in $2" test -s "$2/BindDhcp.bat"
-    sleep 1
     mkdir -p "$2/saved"
     cp "$2"/*.ini "$2"/*.bat "$2/saved/"
 }
@@ -75,13 +81,11 @@ WarningShown() { [ -n "$(Warning)" ]; }
 # Alt+S, then the scan's end: the warning it ends with, closed with Enter.
 ScanToItsEnd() {  # window, screenshot name
     InNs xdotool windowactivate --sync "$1" 2>/dev/null || InNs xdotool windowfocus --sync "$1"
-    sleep 0.5
-    # A click on the list's empty part: the window has the keyboard, however it was started.
+    # A click on the list's empty part: the window has the keyboard, however it was started. The
+    # key that follows reaches the program after the click, in the order the server sent them.
     InNs xdotool mousemove --window "$1" 200 150 click 1
-    sleep 0.5
     InNs xdotool key alt+s
     WaitFor 60 "the warning at the scan's end" WarningShown
-    sleep 1
     InNs import -window root "$artifacts/$2"
     InNs xdotool windowactivate --sync "$(Warning)" 2>/dev/null || true
     InNs xdotool key Return
@@ -157,10 +161,8 @@ Planted() {
 app=$!
 window=$(Find '^Quorvel$' 60)
 [ -n "$window" ] || { cat "$work/windows.log"; Fail "no window titled Quorvel under Wine"; }
-sleep 2
-InNs import -window root "$artifacts/wine-main.png"
+SaveThroughMenu "$window" "$work/windows" wine-main.png
 echo "screenshot: $artifacts/wine-main.png"
-SaveThroughMenu "$window" "$work/windows"
 InNs import -window root "$artifacts/wine-after-save.png"
 Same "$work/linux/saved" "$work/windows/saved" "after the save"
 grep -q '^198\.18\.0\.250|02-51-00-00-aa-bb'$'\r''$' "$work/windows/ArpList.ini" ||
@@ -194,7 +196,6 @@ overrides=";wpcap=d"
 app=$!
 window=$(Find '^Quorvel$' 60)
 [ -n "$window" ] || { cat "$work/sendarp.log"; Fail "no window without wpcap.dll"; }
-sleep 2
 SaveThroughMenu "$window" "$work/sendarp"
 cp "$work/sendarp/ArpList.ini" "$work/sendarp.before"
 ScanToItsEnd "$window" wine-sendarp-warning.png

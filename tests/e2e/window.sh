@@ -93,7 +93,7 @@ Copied() {
 }
 WaitFor 10 "the warning's text on the clipboard" Copied
 for text in 198.18.0.172 02:51:00:00:00:03 02:51:00:00:00:04 \
-    "198.18.0.91：02:51:00:00:00:99 -> 02:51:00:00:00:02"; do
+    "198.18.0.91：02:51:00:00:00:99（本地管理地址） -> 02:51:00:00:00:02（本地管理地址）"; do
     grep -qF "$text" <<<"$warning" || Fail "the warning lacks $text: $warning"
 done
 # One box: the replaced MAC first, then the contested address; nothing else.
@@ -145,8 +145,11 @@ ip netns exec "$ns" env -u DISPLAY -u WAYLAND_DISPLAY "$quorvel" --scan --folder
 [ "$(cat "$work/cli.out")" = "$(printf '%s\t%s\n' 198.18.0.1 02:51:FF:00:00:01 \
     198.18.0.10 02:51:00:00:00:01 198.18.0.11 02:51:00:00:00:01 198.18.0.91 02:51:00:00:00:02)" ] ||
     Fail "the scan mode's stdout: $(cat -A "$work/cli.out")"
-[ "$(grep '^198\.' "$work/cli.err" | sed 's/：.*//' | tr '\n' ' ')" = "198.18.0.91 198.18.0.172 " ] &&
-    grep -qF "198.18.0.91：02:51:00:00:00:99 -> 02:51:00:00:00:02" "$work/cli.err" ||
+# The report, then the hosts new to the list and the row that did not answer.
+[ "$(grep '^198\.' "$work/cli.err" | sed 's/：.*//' | tr '\n' ' ')" = \
+    "198.18.0.91 198.18.0.172 198.18.0.1 198.18.0.10 198.18.0.11 198.18.0.250 " ] &&
+    grep -qF "198.18.0.91：02:51:00:00:00:99（本地管理地址） -> 02:51:00:00:00:02（本地管理地址）" \
+        "$work/cli.err" ||
     Fail "the scan mode's report: $(cat "$work/cli.err")"
 
 # Started again in the same folder and closed during a scan while a probe waits: the worker

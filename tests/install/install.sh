@@ -48,7 +48,8 @@ Field() {  # key, desktop file
 CheckProgram() {
     local program=$1 out rc=0
     out=$("$program" --version) || Fail "--version exited with $?"
-    [ "$out" = "quorvel $version" ] || Fail "--version printed '$out'"
+    [ "${out%%$'\n'*}" = "quorvel $version" ] || Fail "--version printed '$out'"
+    case ${out#*$'\n'} in "IEEE registry: "*) ;; *) Fail "--version names no registry: '$out'" ;; esac
     out=$("$program" --help) || Fail "--help exited with $?"
     grep -q '^Usage: quorvel \[options\]' <<<"$out" || Fail "--help printed '$out'"
     out=$(env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb "$program" --no-such-option 2>&1) ||

@@ -56,6 +56,7 @@ class ArpNetns : public testing::Test {
     }
     void SetUp() override {
         if (!lan_->Ok()) QUORVEL_SKIP_ROOT_ONLY() << "no namespace LAN: " << lan_->Error();
+        lan_->ForgetNeighbours();  // the cases share the LAN
         enter_ = std::make_unique<TNetnsEnter>(lan_->ScannerNamespace);
         ASSERT_TRUE(enter_->Ok());
     }

@@ -1,6 +1,6 @@
 // The Windows raw probe (the packet capture library) against a live namespace LAN, run under
 // Wine inside the LAN's scanner namespace by wine-probe.sh, which builds the LAN and names it in
-// QUORVEL_WINE_LAN (the stations lan.sh printed, and "late IP" for the host that answers 1.0 s
+// QUORVEL_WINE_LAN (the stations lan.sh printed, and "late IP" for the host that answers 0.65 s
 // late). Frames forged here go out through a second capture on the same adapter.
 #include <gtest/gtest.h>
 
@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "../support/RootOnly.h"
 #include "ArpPacket.h"
 #include "ArpProbeRaw.h"
 #include "FrameLinkCapture.h"
@@ -78,7 +79,7 @@ class CaptureProbeWine : public testing::Test {
         lan_ = nullptr;
     }
     void SetUp() override {
-        if (!lan_->Error.empty()) GTEST_SKIP() << lan_->Error;
+        if (!lan_->Error.empty()) QUORVEL_SKIP_ROOT_ONLY() << lan_->Error;
     }
 
     static std::unique_ptr<TArpProbe> Probe() {
@@ -125,7 +126,7 @@ TEST_F(CaptureProbeWine, FindsExactlyTheAnsweringHosts) {
         if (ip <= Last()) expected[ip] = mac;
     EXPECT_EQ(found, expected);
     EXPECT_NE(lan_->Late, 0u);
-    EXPECT_EQ(found.count(lan_->Late), 1u) << "the host answering 1.0 s late";
+    EXPECT_EQ(found.count(lan_->Late), 1u) << "the host answering 0.65 s late";
     ASSERT_EQ(contested.size(), lan_->Contenders.size());
     for (const TContested& c : contested) {
         EXPECT_EQ(std::set<TMacAddr>(c.Macs.begin(), c.Macs.end()), lan_->Contenders[c.IP]);

@@ -70,6 +70,14 @@ class TNetnsLan {
         return Run("ip netns exec " + ScannerNamespace + " " + command);
     }
 
+    // Empties every station's neighbour table, so that a case sharing the LAN meets nothing an
+    // earlier one left: not even a host asking the scanner again, on its own, for its address.
+    void ForgetNeighbours() const {
+        std::string cmd = "ip -n " + ScannerNamespace + " neigh flush dev " + ScannerIface;
+        for (const TLanHost& h : Hosts) cmd += "; ip -n " + h.Namespace + " neigh flush dev eth0";
+        Run("sh -c '" + cmd + "' >/dev/null 2>&1");
+    }
+
     std::string ScannerNamespace, ScannerIface;
     std::uint32_t ScannerIP = 0;  // host order
     TMacAddr ScannerMac{};

@@ -171,7 +171,8 @@ struct TCommandLineCase {
 
 TEST(CommandLine, AnswersEachCaseBeforeAnyWindow) {
     const QString version =
-        QStringLiteral("quorvel %1\n").arg(QCoreApplication::applicationVersion());
+        QStringLiteral("quorvel %1\n%2\n")
+            .arg(QCoreApplication::applicationVersion(), RegistryLine(Vendors()));
     const QString tryHelp = QStringLiteral("Try 'quorvel --help' for more information.\n");
     const TCommandLineCase cases[] = {
         {"no options", {"quorvel"}, true, 0, "", ""},
@@ -241,6 +242,18 @@ TEST(CommandLine, ScanTakesARangeAndAFolder) {
          {"quorvel", "--folder", "/srv/lan"},
          std::nullopt,
          "quorvel: --folder goes with --scan.\n" + tryHelp},
+        {"json, exit on change",
+         {"quorvel", "--scan", "--format", "json", "--exit-on-change", "198.18.0.0/30"},
+         TScanRequest{TScanRange{first, first + 3}, "", TScanFormat::Json, true},
+         ""},
+        {"unknown format",
+         {"quorvel", "--scan", "--format=xml"},
+         std::nullopt,
+         "quorvel: --format takes tsv or json, not 'xml'.\n" + tryHelp},
+        {"exit on change without scan",
+         {"quorvel", "--exit-on-change"},
+         std::nullopt,
+         "quorvel: --exit-on-change goes with --scan.\n" + tryHelp},
     };
     for (const TScanCase& c : cases) {
         const TCommandLineAnswer answer = ReadCommandLine(c.Arguments);

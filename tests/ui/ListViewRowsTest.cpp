@@ -33,6 +33,28 @@ bool Same(const TListViewRows& rows, const TMemoryRows& memory) {
 class TListViewRowsTest : public QObject {
     Q_OBJECT
   private slots:
+    // The MAC cell's tooltip names the vendor, or a locally administered address, with the
+    // registry's date.
+    void macToolTip_data() {
+        QTest::addColumn<QString>("cell");
+        QTest::addColumn<QString>("tip");
+        QTest::newRow("known vendor") << "00:11:22:33:44:55"
+                                      << "厂商：Alpha Ltd\nIEEE 注册表：2022-08-27";
+        QTest::newRow("locally administered") << "02-11-22-33-44-55"
+                                              << "本地管理地址\nIEEE 注册表：2022-08-27";
+        QTest::newRow("not a MAC") << "00:11:22"
+                                   << "";
+    }
+    void macToolTip() {
+        QFETCH(QString, cell);
+        QFETCH(QString, tip);
+        TVendorRegistry registry;
+        registry.AddCsv("MA-L,001122,Alpha Ltd,Road 1\n");
+        registry.Finish();
+        registry.SetDate("2022-08-27");
+        QCOMPARE(MacToolTip(&registry, cell.toStdString()), tip);
+        QCOMPARE(MacToolTip(nullptr, cell.toStdString()), QString());
+    }
     void matchesMemoryRows_data() {
         QTest::addColumn<int>("seed");
         QTest::addColumn<double>("density");  // share of rows selected before a deletion

@@ -31,12 +31,7 @@ bool WaitsInTheHandOff(long tid) {
     return close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'S';
 }
 #else
-long CurrentThreadId() { return 1; }
-// Without a view of thread states the worker is given time to reach the wait.
-bool WaitsInTheHandOff(long) {
-    QTest::qSleep(50);
-    return true;
-}
+long CurrentThreadId() { return 0; }
 #endif
 
 }  // namespace
@@ -75,7 +70,11 @@ class TQtDispatcherTest : public QObject {
 
     void closeReleasesWaitingWorker_data() {
         QTest::addColumn<bool>("closeFirst");
+        // Only Linux shows whether a thread sleeps: elsewhere nothing could tell that the worker
+        // had reached its wait before the close.
+#ifdef __linux__
         QTest::newRow("worker already waiting") << false;
+#endif
         QTest::newRow("closed before the call") << true;
     }
     void closeReleasesWaitingWorker() {
@@ -94,6 +93,7 @@ class TQtDispatcherTest : public QObject {
         // worker go.
         bool waited = true;
         bool returnedEarly = false;
+#ifdef __linux__
         if (!closeFirst) {
             waited = false;
             for (int i = 0; i < 10000 && !waited; ++i) {
@@ -103,6 +103,7 @@ class TQtDispatcherTest : public QObject {
             returnedEarly = returned.load();
             dispatcher->Close();
         }
+#endif
         worker.join();
         QVERIFY2(waited, "the worker never waited in the hand-off");
         QVERIFY(!returnedEarly);

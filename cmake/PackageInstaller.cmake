@@ -25,3 +25,7 @@ add_custom_command(OUTPUT ${setup}
     COMMENT "Building the installer ${setup}"
     VERBATIM)
 add_custom_target(installer DEPENDS ${setup})
+# Whatever else the install rules take that a plain build makes (the vendor file).
+if(TARGET quorvel_vendor_file)
+    add_dependencies(installer quorvel_vendor_file)
+endif()

@@ -11,3 +11,6 @@ for size in 16 22 24 32 48 64 128 256; do
     convert -size "${size}x${size}" xc:none -draw "affine $scale,0,0,$scale,$shift,$shift $body" \
         -depth 8 -strip -define png:exclude-chunks=date,time "res/icons/quorvel-$size.png"
 done
+# The Windows program's icon (res/windows/quorvel.ico): the same pictures at the sizes Explorer
+# asks for.
+convert res/icons/quorvel-{16,24,32,48,64,256}.png res/windows/quorvel.ico

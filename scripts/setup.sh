@@ -29,6 +29,8 @@ if [ "$mode" = windows ]; then
     packages=(cmake ninja-build g++-mingw-w64-x86-64-posix wine64 libpcap0.8 googletest
               qt6-base-dev qt6-base-dev-tools dpkg-dev xz-utils xvfb xauth xdotool imagemagick
               fonts-wqy-zenhei unzip g++ libgl-dev qt6-qpa-plugins ieee-data)
+    # makensis builds the installer (cmake/PackageInstaller.cmake).
+    packages+=(nsis)
 fi
 
 missing=()

@@ -36,5 +36,17 @@ status=0
 bash tests/support/no-skip-in-ci.sh bash tests/e2e/window-wine.sh "$zip" "$linux" tests/netns/lan.sh \
     build-win/artifacts build-win/tests/e2e/wpcap.dll || status=$?
 [ "$status" -eq 0 ] || [ "$status" -eq 77 ] || exit "$status"
+# The installer, from the same build as the zip: silently into a fresh Wine prefix, a scan by the
+# installed program beside the Linux one, then the uninstaller (root only).
+installing=$SECONDS
+cmake --build build-win --target installer
+setup=$(ls build-win/quorvel-*-win64-setup.exe)
+echo "installer: $setup ($(du -h "$setup" | cut -f1))"
+version=${setup##*/quorvel-}
+status=0
+bash tests/support/no-skip-in-ci.sh bash tests/e2e/installer-wine.sh "$setup" "$linux" tests/netns/lan.sh \
+    "${version%-win64-setup.exe}" || status=$?
+[ "$status" -eq 0 ] || [ "$status" -eq 77 ] || exit "$status"
+echo "Windows stage: installer built and run under Wine in $((SECONDS - installing)) s"
 echo "Windows stage: Qt and packages $((prepared - begin)) s, build and Wine tests" \
     "$((tested - prepared)) s, zip and window run $((SECONDS - tested)) s"

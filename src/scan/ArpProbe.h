@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "UTypes.h"
@@ -32,8 +33,15 @@ enum class TProbeFaultKind {
 // Why a scan's "not found" may mean nothing: a scan that could not ask must not read as an empty
 // network.
 struct TProbeFault {
+    // Not an aggregate, so that {kind, detail} leaves Notice empty without a warning.
+    TProbeFault(TProbeFaultKind kind = TProbeFaultKind::None, std::string detail = {},
+                std::string notice = {})
+        : Kind(kind), Detail(std::move(detail)), Notice(std::move(notice)) {}
     TProbeFaultKind Kind = TProbeFaultKind::None;
     std::string Detail;  // the system's words
+    // Why the scan took a slower way of asking, and what would give it the fast one; told with
+    // the fault, or alone when there was none (it is no fault).
+    std::string Notice;
 };
 
 class TArpProbe {

@@ -5,8 +5,17 @@
 #include "ArpProbeRaw.h"
 #include "ArpProbeWin.h"
 #include "FrameLinkCapture.h"
+#include "NpcapState.h"
 
 namespace {
+
+// Why SendARP asked: the capture driver's state where it explains it, else the link's reason.
+// Reading the state never fails a scan.
+std::string SlowPathNotice(const std::string& why) {
+    std::string advice = NpcapAdvice(ReadNpcapState());
+    if (!advice.empty()) return advice;
+    return "本次扫描改用了较慢的 SendARP，因为抓包接口无法使用：" + why;
+}
 
 class TArpProbeChosen : public TArpProbe {
   public:
@@ -30,15 +39,24 @@ class TArpProbeChosen : public TArpProbe {
     std::vector<TContested> TakeContested() override {
         return probe_ ? probe_->TakeContested() : std::vector<TContested>{};
     }
-    TProbeFault TakeFault() override { return probe_ ? probe_->TakeFault() : TProbeFault{}; }
+    TProbeFault TakeFault() override {
+        TProbeFault fault = probe_ ? probe_->TakeFault() : TProbeFault{};
+        fault.Notice = notice_;
+        return fault;
+    }
     const char* Method() const override { return probe_ ? probe_->Method() : ""; }
 
   private:
     TArpProbe& Choose(std::uint32_t first, std::uint32_t last) {
         if (!probe_) {
             std::unique_ptr<TArpProbe> p;
-            if (auto link = OpenCaptureLink(first, last)) p = CreateRawArpProbeOn(std::move(link));
-            if (!p) p = CreateArpProbeWin(SystemSendArp);
+            std::string why;
+            if (auto link = OpenCaptureLink(first, last, &why))
+                p = CreateRawArpProbeOn(std::move(link));
+            if (!p) {
+                p = CreateArpProbeWin(SystemSendArp);
+                notice_ = SlowPathNotice(why);
+            }
             std::lock_guard lock(mutex_);
             if (cancelled_) p->Cancel();
             if (stopped_) p->Stop();
@@ -51,6 +69,7 @@ class TArpProbeChosen : public TArpProbe {
     bool cancelled_ = false;
     bool stopped_ = false;
     std::unique_ptr<TArpProbe> probe_;
+    std::string notice_;
 };
 
 }  // namespace

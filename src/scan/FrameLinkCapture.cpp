@@ -32,6 +32,7 @@ struct pcap_pkthdr {
 constexpr int PcapErrbufSize = 256;
 constexpr std::uint32_t PcapNetmaskUnknown = 0xFFFFFFFF;
 constexpr int PcapTstampHostHiprec = 2;  // the system's precise time, comparable with ours
+constexpr int PcapWarningTstampTypeNotsup = 3;
 
 // The library's functions; those marked optional are missing from some builds of it.
 struct TCaptureApi {
@@ -62,15 +63,13 @@ bool Resolve(HMODULE module, const char* name, F* fn) {
     return *fn != nullptr;
 }
 
-// Loads the library from one full path, its own dependencies from its folder and System32 only
-// (Windows 7 without that update: its folder first, then the standard order).
+// Loads the library from one full path, its own dependencies from its folder and System32 only.
+// A system without these search flags (Windows 7 without its update) loads nothing: the scan
+// then goes through SendARP rather than through a search that reaches the working folder.
 HMODULE LoadByFullPath(const std::wstring& path) {
     if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return nullptr;
-    HMODULE m = LoadLibraryExW(path.c_str(), nullptr,
-                               LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (m == nullptr && GetLastError() == ERROR_INVALID_PARAMETER)
-        m = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-    return m;
+    return LoadLibraryExW(path.c_str(), nullptr,
+                          LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
 // The library and its functions, loaded once for the process; Module null when none is there.
@@ -157,10 +156,12 @@ std::string MacText(const TMacAddr& m) { return MacToColonStr(m.data()); }
 
 class TFrameLinkCapture : public TFrameLink {
   public:
-    TFrameLinkCapture(const TCaptureApi& api, pcap_t* p, std::vector<TLocalLink> links)
+    TFrameLinkCapture(const TCaptureApi& api, pcap_t* p, std::vector<TLocalLink> links,
+                      bool hostStamps)
         : api_(api),
           p_(p),
           links_(std::move(links)),
+          hostStamps_(hostStamps),
           wake_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
         if (api_.GetEvent != nullptr) event_ = api_.GetEvent(p_);
     }
@@ -193,7 +194,8 @@ class TFrameLinkCapture : public TFrameLink {
             }
             // Only frames sent to this host's MAC (the filter says so too).
             if (h->caplen < 14 || std::memcmp(data, links_.front().Mac.data(), 6) != 0) continue;
-            onFrame({links_.front().Index, data, h->caplen, Arrival(*h)});
+            onFrame(
+                {links_.front().Index, data, h->caplen, hostStamps_ ? Arrival(*h) : TClock::now()});
         }
         return failure_.empty();
     }
@@ -236,6 +238,9 @@ class TFrameLinkCapture : public TFrameLink {
     const TCaptureApi& api_;
     pcap_t* p_;
     std::vector<TLocalLink> links_;  // the adapter's addresses; all share its index and MAC
+    // The frames carry the host's clock; otherwise (another clock, or one the library would not
+    // say) each is stamped when read, a little late but never before its request.
+    bool hostStamps_;
     HANDLE wake_;
     HANDLE event_ = nullptr;
     std::atomic<bool> woken_{false};
@@ -243,8 +248,10 @@ class TFrameLinkCapture : public TFrameLink {
 };
 
 // Opens the adapter's device as the probe needs it: ARP replies to its MAC only, every frame
-// handed on at once, stamped with the system's precise time. Null with the reason in why.
-pcap_t* OpenDevice(const TCaptureApi& api, const TLocalLink& adapter, std::string* why) {
+// handed on at once, stamped with the system's precise time where the library can (hostStamps).
+// Null with the reason in why.
+pcap_t* OpenDevice(const TCaptureApi& api, const TLocalLink& adapter, bool* hostStamps,
+                   std::string* why) {
     char err[PcapErrbufSize] = {};
     const std::string device = "\\Device\\NPF_" + adapter.Name;
     pcap_t* p = api.Create(device.c_str(), err);
@@ -257,9 +264,11 @@ pcap_t* OpenDevice(const TCaptureApi& api, const TLocalLink& adapter, std::strin
     api.SetTimeout(p, 1);
     api.SetBufferSize(p, 4 << 20);
     if (api.SetImmediateMode != nullptr) api.SetImmediateMode(p, 1);
-    if (api.SetTstampType != nullptr) api.SetTstampType(p, PcapTstampHostHiprec);
+    *hostStamps = api.SetTstampType != nullptr && api.SetTstampType(p, PcapTstampHostHiprec) == 0;
     // Warnings (a time stamp type it cannot give) are positive: the device is open all the same.
-    if (api.Activate(p) < 0) {
+    const int activated = api.Activate(p);
+    if (activated == PcapWarningTstampTypeNotsup) *hostStamps = false;
+    if (activated < 0) {
         *why = device + ": " + api.GetErr(p);
         api.Close(p);
         return nullptr;
@@ -300,7 +309,8 @@ std::unique_ptr<TFrameLink> OpenCaptureLink(std::uint32_t first, std::uint32_t l
     std::vector<TLocalLink> adapter;
     for (const TLocalLink& l : all)
         if (l.Name == covering->Name) adapter.push_back(l);
-    pcap_t* p = OpenDevice(api, adapter.front(), why);
+    bool hostStamps = false;
+    pcap_t* p = OpenDevice(api, adapter.front(), &hostStamps, why);
     if (p == nullptr) return nullptr;
-    return std::make_unique<TFrameLinkCapture>(api, p, std::move(adapter));
+    return std::make_unique<TFrameLinkCapture>(api, p, std::move(adapter), hostStamps);
 }

@@ -6,10 +6,6 @@
 #include "TextFile.h"
 #include "UTypes.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 namespace {
 
 constexpr std::size_t kListed = 50;
@@ -26,22 +22,6 @@ std::optional<TMacAddr> MacOf(const std::string& text) {
 bool SameMac(const std::string& a, const std::string& b) {
     const std::optional<TMacAddr> x = MacOf(a);
     return x && x == MacOf(b);
-}
-
-// The system's error text in UTF-8, as every text of the report is.
-std::string ErrorText(int error) {
-    std::string text = SystemErrorText(error);
-#ifdef _WIN32
-    const int wide =
-        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring w(static_cast<std::size_t>(wide), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), w.data(), wide);
-    const int narrow =
-        WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, nullptr, 0, nullptr, nullptr);
-    text.assign(static_cast<std::size_t>(narrow), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, text.data(), narrow, nullptr, nullptr);
-#endif
-    return text;
 }
 
 std::string FaultText(const TFileResult& result, bool script) {
@@ -70,37 +50,44 @@ std::string FaultText(const TFileResult& result, bool script) {
             return "第 " + std::to_string(result.Row + 1) +
                    " 行的 IP 地址或 MAC 地址无法写入脚本，原有文件保持不变。";
         case TFileFault::Failed:
-            return "写入出错：" + ErrorText(result.Error) + "。";
+            return "写入出错：" + SystemErrorText(result.Error) + "。";
     }
     return {};
 }
 
 // A scan that could not ask the network, or stopped being able to, must not read as an empty
 // network.
-TReportSection FaultSection(const TProbeFault& fault) {
+// The probe section: a fault, and how the scan asked when it could not ask the fast way.
+TReportSection ProbeSection(const TProbeFault& fault) {
     const std::string detail = fault.Detail.empty() ? "（系统未说明原因）" : fault.Detail;
+    TReportSection section;
     switch (fault.Kind) {
         case TProbeFaultKind::None:
+            section.Heading = "探测方式：";
             break;
         case TProbeFaultKind::Refused:
-            return {
+            section = {
                 "本次扫描未能探测任何地址：系统拒绝了每一个ARP请求，未找到的地址并不表示没有"
                 "主机，列表也未因此改变。请安装 Npcap 后再扫描；若安装时选择了仅限管理员使用，"
                 "请以管理员身份运行本程序。系统的说明：",
                 {detail}};
+            break;
         case TProbeFaultKind::LinkFailed:
-            return {
+            section = {
                 "扫描途中网卡出错（ARP请求未能发出，或回应无法读取），此后的地址未经探测，"
                 "未找到的地址并不表示没有主机。系统的说明：",
                 {detail}};
+            break;
         case TProbeFaultKind::NoLink:
-            return {
+            section = {
                 "本次扫描未能探测任何地址：范围内没有一个地址位于本机网卡所在的网络上，"
                 "ARP请求无从发出，未找到的地址并不表示没有主机，列表也未因此改变。请检查扫描"
                 "范围。",
                 {detail}};
+            break;
     }
-    return {};
+    if (!fault.Notice.empty()) section.Entries.push_back(fault.Notice);
+    return section;
 }
 
 // "MAC（vendor）", "MAC（未登记）" for a MAC the registry does not name; the MAC alone without
@@ -179,7 +166,7 @@ void TScanReport::NoteContested(const std::vector<TContested>& contested) {
 std::vector<TReportSection> TScanReport::Sections() const {
     // In the order they are told; a section with no entries is left out.
     std::vector<TReportSection> sections{
-        FaultSection(fault_),
+        ProbeSection(fault_),
         ChangedSection(Changes(), saves_, vendors_),
         ContestedSection(contested_),
         saves_ ? UnsavedSection(*saves_) : TReportSection{},

@@ -94,7 +94,8 @@ TReadStatus ReadTextLines(const std::string& path, const TLineCheck& countLine,
 // place. A link is followed and its target replaced, unless another user could have aimed it
 // anywhere: running as root, a link or a folder it leads into that belongs to someone else;
 // for anyone, a stranger's link in a shared sticky folder (LinkRefused). A read-only file is
-// left alone.
+// left alone. On Windows, path is UTF-8, and a file another program holds is tried again for
+// about 2 s before it counts as InUse or NoAccess.
 TFileResult WriteTextLines(const std::string& path, const std::vector<std::string>& lines,
                            int folder = kWorkingFolder);
 
@@ -133,5 +134,5 @@ struct TTemporaryFiles {
 };
 extern TTemporaryFiles TemporaryFiles;
 
-// The system's text for an error code of TFileResult::Error.
+// The system's text for an error code of TFileResult::Error, in UTF-8 on Windows.
 std::string SystemErrorText(int error);

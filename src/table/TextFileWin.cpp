@@ -1,6 +1,9 @@
 // Reading and replacing text files on Windows: the list is read with others allowed to read but
 // not to write it, and a save goes to a new file of an unpredictable name that MoveFileEx puts
-// over the old one.
+// over the old one. Names are UTF-8 here and go to the wide-character calls, so that any folder
+// name works whatever the system's code page. A file another program holds for a moment (virus
+// scanners, indexers and backup tools open every file just written) is tried again for about
+// 2 s, as editors and version-control tools do on Windows.
 #include <windows.h>
 
 #include <algorithm>
@@ -33,6 +36,52 @@ class THandle {
 
 TFileResult Fault(TFileFault fault, int error = 0) { return TFileResult{fault, error, -1}; }
 
+std::wstring Wide(const std::string& utf8) {
+    const int n =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring w(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), w.data(), n);
+    return w;
+}
+
+// What another program's open handle gives: the file is held, not refused for good.
+bool HeldBriefly(DWORD error, bool accessDenied) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+           (accessDenied && error == ERROR_ACCESS_DENIED);
+}
+
+// Runs step until it succeeds, fails otherwise than by a held file, or about 2 s have passed,
+// with sleeps growing from 10 ms to 250 ms. A rename over a file that another program opened
+// without FILE_SHARE_DELETE is refused as access denied, so renames count that as held too.
+template <typename Step>
+bool Retried(Step step, bool accessDenied) {
+    constexpr ULONGLONG kPatienceMs = 2000;
+    const ULONGLONG start = GetTickCount64();
+    DWORD pause = 10;
+    while (!step()) {
+        const DWORD error = GetLastError();
+        if (!HeldBriefly(error, accessDenied) || GetTickCount64() - start >= kPatienceMs) {
+            SetLastError(error);
+            return false;
+        }
+        Sleep(pause);
+        pause = std::min<DWORD>(pause * 2, 250);
+    }
+    return true;
+}
+
+HANDLE OpenHeld(const std::wstring& path, DWORD access, DWORD share) {
+    HANDLE h = INVALID_HANDLE_VALUE;
+    Retried(
+        [&] {
+            h = CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+            return h != INVALID_HANDLE_VALUE;
+        },
+        false);
+    return h;
+}
+
 TFileResult FromError(DWORD error) {
     const int code = static_cast<int>(error);
     switch (error) {
@@ -51,15 +100,15 @@ TFileResult FromError(DWORD error) {
     }
 }
 
-std::string TemporaryPath(const std::string& path) {
-    static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+std::wstring TemporaryPath(const std::wstring& path) {
+    static const wchar_t kDigits[] = L"0123456789abcdefghijklmnopqrstuvwxyz";
     std::random_device random;
-    std::string suffix;
+    std::wstring suffix;
     for (int i = 0; i < 3; ++i) {
         std::uint32_t bits = random();
         for (int k = 0; k < 4; ++k, bits /= 36) suffix += kDigits[bits % 36];
     }
-    return path + ".tmp-" + suffix;
+    return path + L".tmp-" + suffix;
 }
 
 bool WriteAll(HANDLE h, const std::string& text) {
@@ -76,9 +125,8 @@ bool WriteAll(HANDLE h, const std::string& text) {
 }
 
 // Where no new file may be made beside it, a file this user may write is rewritten in place.
-TFileResult RewriteInPlace(const std::string& path, const std::string& text) {
-    THandle h(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL, nullptr));
+TFileResult RewriteInPlace(const std::wstring& path, const std::string& text) {
+    THandle h(OpenHeld(path, GENERIC_WRITE, 0));
     if (!h.Valid()) return FromError(GetLastError());
     if (!WriteAll(h.Get(), text) || !SetEndOfFile(h.Get()) || !FlushFileBuffers(h.Get())) {
         return FromError(GetLastError());
@@ -91,8 +139,7 @@ TFileResult RewriteInPlace(const std::string& path, const std::string& text) {
 // Only the working folder: paths are taken as they are.
 TReadStatus ReadTextLines(const std::string& path, const TLineCheck& countLine,
                           const TLineVisitor& onLine, int /*folder*/) {
-    THandle h(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL, nullptr));
+    THandle h(OpenHeld(Wide(path), GENERIC_READ, FILE_SHARE_READ));
     if (!h.Valid()) {
         const DWORD error = GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? TReadStatus::Missing
@@ -118,21 +165,22 @@ TReadStatus ReadTextLines(const std::string& path, const TLineCheck& countLine,
 TFileResult WriteTextLines(const std::string& path, const std::vector<std::string>& lines,
                            int /*folder*/) {
     const std::string text = JoinLines(lines);
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const std::wstring target = Wide(path);
+    const DWORD attributes = GetFileAttributesW(target.c_str());
     const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
     if (exists && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return Fault(TFileFault::NotAFile);
     if (exists && (attributes & FILE_ATTRIBUTE_READONLY) != 0) return Fault(TFileFault::ReadOnly);
 
-    std::string temp;
+    std::wstring temp;
     HANDLE created = INVALID_HANDLE_VALUE;
     for (int attempt = 0; attempt < 100 && created == INVALID_HANDLE_VALUE; ++attempt) {
-        temp = TemporaryPath(path);
-        created = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        temp = TemporaryPath(target);
+        created = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
         if (created != INVALID_HANDLE_VALUE) break;
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
-        if (error == ERROR_ACCESS_DENIED && exists) return RewriteInPlace(path, text);
+        if (error == ERROR_ACCESS_DENIED && exists) return RewriteInPlace(target, text);
         return FromError(error);
     }
     THandle h(created);
@@ -140,24 +188,29 @@ TFileResult WriteTextLines(const std::string& path, const std::vector<std::strin
     bool ok = WriteAll(h.Get(), text);
     DWORD error = ok ? 0 : GetLastError();
     h.Close();
-    if (ok && !MoveFileExA(temp.c_str(), path.c_str(),
-                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    const auto replace = [&] {
+        return MoveFileExW(temp.c_str(), target.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    };
+    if (ok && !Retried(replace, true)) {
         ok = false;
         error = GetLastError();
     }
     if (!ok) {
-        DeleteFileA(temp.c_str());
+        DeleteFileW(temp.c_str());
         return FromError(error);
     }
     return {};
 }
 
 std::string SystemErrorText(int error) {
-    char text[512] = {};
-    const DWORD n =
-        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                       static_cast<DWORD>(error), 0, text, sizeof text, nullptr);
-    std::string s(text, n);
-    while (!s.empty() && static_cast<unsigned char>(s.back()) <= 32) s.pop_back();
+    wchar_t text[512] = {};
+    DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             static_cast<DWORD>(error), 0, text, 512, nullptr);
+    while (n > 0 && text[n - 1] <= L' ') --n;
+    const int size =
+        WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(n), nullptr, 0, nullptr, nullptr);
+    std::string s(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(n), s.data(), size, nullptr, nullptr);
     return s;
 }

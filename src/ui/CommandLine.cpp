@@ -7,9 +7,26 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+// windows.h first
+#include <shellapi.h>
+#endif
+
+#include "NpcapState.h"
 #include "Vendor.h"
 
 namespace {
+
+// A path as the file code takes it: UTF-8 on Windows (its wide-character calls take any name),
+// elsewhere the bytes given.
+std::string PathText(const QString& path) {
+#ifdef _WIN32
+    return path.toStdString();
+#else
+    return path.toLocal8Bit().toStdString();
+#endif
+}
 
 // A usage error, as the shell's tools report it.
 constexpr int kUsageExit = 2;
@@ -45,7 +62,7 @@ TCommandLineAnswer Refuse(const QString& name, const QString& why) {
 TCommandLineAnswer ReadScan(const QString& name, const QStringList& rangeArgs,
                             const QString& folder, const QString& format, bool exitOnChange) {
     TScanRequest request;
-    request.Folder = folder.toLocal8Bit().toStdString();
+    request.Folder = PathText(folder);
     request.ExitOnChange = exitOnChange;
     if (format == QLatin1String("json")) {
         request.Format = TScanFormat::Json;
@@ -64,6 +81,15 @@ TCommandLineAnswer ReadScan(const QString& name, const QStringList& rangeArgs,
     return answer;
 }
 
+// On Windows, what the capture driver's state means for the scans, read now.
+QString NpcapLine() {
+#ifdef _WIN32
+    return QStringLiteral("\n\n") + QString::fromStdString(NpcapHelp(ReadNpcapState()));
+#else
+    return {};
+#endif
+}
+
 }  // namespace
 
 QString RegistryLine(const TVendorRegistry& registry) {
@@ -77,7 +103,7 @@ TCommandLineAnswer ReadCommandLine(const QStringList& arguments) {
     QCommandLineParser parser;
     // Single-dash words are the toolkit's long options (-platform), not bundles of letters.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.setApplicationDescription(QStringLiteral(
+    const QString description = QStringLiteral(
         "Finds the MAC address behind each IPv4 address of a range on the local network.\n"
         "The table (ArpList.ini) and the scripts made from it (BindArp.bat, BindDhcp.bat)\n"
         "are kept in the current directory.\n"
@@ -90,7 +116,8 @@ TCommandLineAnswer ReadCommandLine(const QStringList& arguments) {
         "written) goes to standard error at the end. Ctrl+C (SIGINT, SIGTERM) stops after\n"
         "the address in progress. Exit status: 0 scanned and saved, 1 a file not written or\n"
         "the list unreadable, 2 bad arguments, 3 the scan could not probe, 4 (with\n"
-        "--exit-on-change) scanned and saved, but a MAC changed or was contested."));
+        "--exit-on-change) scanned and saved, but a MAC changed or was contested.");
+    parser.setApplicationDescription(description);
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Displays this help."));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
@@ -126,6 +153,8 @@ TCommandLineAnswer ReadCommandLine(const QStringList& arguments) {
     if (!parser.parse(arguments)) return Refuse(name, parser.errorText());
     if (parser.isSet(help)) {
         // The parser names the program by the application object's arguments, which come later.
+        // Npcap's state is read for the help alone, not at every start.
+        parser.setApplicationDescription(description + NpcapLine());
         QString text = parser.helpText();
         text.replace(
             0, text.indexOf(QLatin1Char('\n')),
@@ -157,7 +186,18 @@ TCommandLineAnswer ReadCommandLine(const QStringList& arguments) {
 
 TCommandLineAnswer AnswerCommandLine(int argc, char** argv) {
     QStringList arguments;
+#ifdef _WIN32
+    // The wide-character command line holds every name; argv only what the code page holds.
+    (void)argc;
+    (void)argv;
+    int count = 0;
+    if (wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count)) {
+        for (int i = 0; i < count; ++i) arguments << QString::fromWCharArray(wide[i]);
+        LocalFree(wide);
+    }
+#else
     for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+#endif
     TCommandLineAnswer answer = ReadCommandLine(arguments);
     std::fputs(answer.Out.toLocal8Bit().constData(), stdout);
     std::fputs(answer.Err.toLocal8Bit().constData(), stderr);

@@ -4,8 +4,14 @@
 #include "ScanMode.h"
 #include "Start.h"
 #include "main.h"
+#ifdef _WIN32
+#include "SafeDllSearch.h"
+#endif
 
 int main(int argc, char* argv[]) {
+#ifdef _WIN32
+    TakeSafeDllSearch();
+#endif
     if (!StartUnprivileged(argc, argv)) return 1;
     const TCommandLineAnswer answer = AnswerCommandLine(argc, argv);
     if (!answer.Run) return answer.ExitCode;

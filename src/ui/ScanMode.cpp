@@ -94,7 +94,8 @@ std::optional<int> UseFolder(const std::string& path, TAddressTable& table, TFol
 #ifdef _WIN32
     (void)folder;
     std::error_code ec;
-    if (!std::filesystem::is_directory(path, ec))
+    const std::u8string utf8(path.begin(), path.end());  // as the file code takes it
+    if (!std::filesystem::is_directory(std::filesystem::path(utf8), ec))
         return BadArguments("'" + path + "' is not a folder");
     table.SetDirectory(path);
 #else

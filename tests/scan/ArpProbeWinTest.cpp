@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <array>
 #include <atomic>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "ArpProbeWin.h"
+#include "NpcapState.h"
 #include "QueueDispatcher.h"
 #include "ScanIPThread.h"
 #include "UTypes.h"
@@ -201,6 +203,20 @@ TEST(ArpProbeWin, SingleAddressScanMakesOneCall) {
     ASSERT_TRUE(scan.RunUntilEnd(10s));
     ASSERT_EQ(scan.handOffs.size(), 1u);
     EXPECT_EQ(scan.sendArp->Calls(), 1u);
+}
+
+// Npcap's service key as its installer leaves it, without a service behind it: read as stopped,
+// and as missing once the key is gone.
+TEST(NpcapState, ReadFromTheServiceKeyAndTheServiceManager) {
+    const wchar_t* const key = L"SYSTEM\\CurrentControlSet\\Services\\npcap";
+    EXPECT_EQ(ReadNpcapState(), TNpcapState::Missing);
+    const DWORD adminOnly = 1;
+    ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, (std::wstring(key) + L"\\Parameters").c_str(),
+                              L"AdminOnly", REG_DWORD, &adminOnly, sizeof adminOnly),
+              ERROR_SUCCESS);
+    EXPECT_EQ(ReadNpcapState(), TNpcapState::Stopped);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, key);
+    EXPECT_EQ(ReadNpcapState(), TNpcapState::Missing);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <set>
 #include <string>
 
+#include "NpcapState.h"
 #include "ScanComparison.h"
 #include "ScanReport.h"
 #include "UTypes.h"
@@ -34,6 +35,29 @@ TEST(ScanReport, ListsFiftyEntriesAndCountsTheRest) {
               std::string::npos)
         << text;
     EXPECT_EQ(report.Changes().size(), 52u);
+}
+
+// Npcap's state decides the probe section's advice; a scan that asked the slow way still probed.
+TEST(ScanReport, TheSlowPathIsExplainedByNpcapsState) {
+    const struct {
+        TNpcapFacts Facts;
+        TNpcapState State;
+    } cases[] = {
+        {{false, false, false, std::nullopt}, TNpcapState::Missing},
+        {{true, true, false, true}, TNpcapState::AdminOnly},
+        {{true, true, true, true}, TNpcapState::Ready},
+        {{true, false, false, false}, TNpcapState::Stopped},
+        {{true, false, false, std::nullopt}, TNpcapState::Ready},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(NpcapStateOf(c.Facts), c.State) << static_cast<int>(c.State);
+        EXPECT_EQ(NpcapAdvice(c.State).empty(), c.State == TNpcapState::Ready);
+    }
+    TScanReport report;
+    report.NoteFault({TProbeFaultKind::None, "", NpcapAdvice(TNpcapState::Missing)});
+    EXPECT_FALSE(report.CouldNotProbe());
+    EXPECT_EQ(report.Text(), "探测方式：\n" + NpcapAdvice(TNpcapState::Missing));
+    EXPECT_TRUE(TScanReport().Text().empty());
 }
 
 // A changed MAC names both vendors: a replaced card from a known maker, or a made-up address.

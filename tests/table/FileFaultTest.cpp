@@ -544,20 +544,26 @@ TEST(Ownership, InPlaceRewriteOnAFullDiskKeepsTheList) {
     EXPECT_EQ(ReadFile(list), before);
 }
 
+// A link to the list or its folder, and who owns the link and the folder it leads into: as
+// root, only a link and folder of its own are followed.
+struct TLinkCase {
+    const char* name;
+    uid_t linkOwner;
+    uid_t folderOwner;
+    bool allowed;
+};
+
+std::vector<TLinkCase> LinkCases() {
+    return {{"own link and folder", geteuid(), geteuid(), true},
+            {"link of another user", 65534, 0, false},
+            {"into another user's folder", 0, 65534, false}};
+}
+
 // A list kept elsewhere through a link: the link stays and the file it leads to is read and
 // replaced. Running as root, a link another user owns, or one into another user's folder, is
 // refused: the list is unreadable, and a save that never loaded it writes nothing either.
 TEST(LinkedList, TheLinksTargetIsReplaced) {
-    struct Case {
-        const char* name;
-        uid_t linkOwner;
-        uid_t folderOwner;
-        bool written;
-    };
-    const std::vector<Case> cases = {{"own link and folder", geteuid(), geteuid(), true},
-                                     {"link of another user", 65534, 0, false},
-                                     {"into another user's folder", 0, 65534, false}};
-    for (const Case& c : cases) {
+    for (const TLinkCase& c : LinkCases()) {
         SCOPED_TRACE(c.name);
         if (c.linkOwner != geteuid() || c.folderOwner != geteuid()) {
             if (geteuid() != 0) QUORVEL_SKIP_ROOT_ONLY() << "needs root to give away: " << c.name;
@@ -574,17 +580,17 @@ TEST(LinkedList, TheLinksTargetIsReplaced) {
         TMemoryRows rows;
         TAddressTable table(rows);
         table.SetDirectory(dir.Path());
-        EXPECT_EQ(table.LoadArpList(), c.written ? TLoadStatus::Loaded : TLoadStatus::Unreadable);
-        EXPECT_EQ(rows.Count(), c.written ? 1 : 0);
+        EXPECT_EQ(table.LoadArpList(), c.allowed ? TLoadStatus::Loaded : TLoadStatus::Unreadable);
+        EXPECT_EQ(rows.Count(), c.allowed ? 1 : 0);
         TMemoryRows unloaded;
-        TAddressTable saver(c.written ? rows : unloaded);
+        TAddressTable saver(c.allowed ? rows : unloaded);
         saver.SetDirectory(dir.Path());
         saver.Rows().Append("198.18.0.6", "02:00:00:00:00:06");
         TFileResult saved = saver.SaveArpList();
-        EXPECT_EQ(saved.Fault, c.written ? TFileFault::None : TFileFault::LinkRefused);
+        EXPECT_EQ(saved.Fault, c.allowed ? TFileFault::None : TFileFault::LinkRefused);
         EXPECT_TRUE(fs::is_symlink(link));
         const std::string text = dir.Read("kept/real.ini");
-        if (c.written) {
+        if (c.allowed) {
             EXPECT_NE(text.find("198.18.0.6|02:00:00:00:00:06\r\n"), std::string::npos);
         } else {
             EXPECT_EQ(text, before);
@@ -596,16 +602,7 @@ TEST(LinkedList, TheLinksTargetIsReplaced) {
 // The files' folder opened once through a link, by the same rules; afterwards its name is
 // swapped for a link to another folder, and the save still goes into the folder opened.
 TEST(LinkedList, AFolderOpenedOnceKeepsTheFilesWhateverBecomesOfItsName) {
-    struct Case {
-        const char* name;
-        uid_t linkOwner;
-        uid_t folderOwner;
-        bool opened;
-    };
-    const std::vector<Case> cases = {{"own link and folder", geteuid(), geteuid(), true},
-                                     {"link of another user", 65534, 0, false},
-                                     {"into another user's folder", 0, 65534, false}};
-    for (const Case& c : cases) {
+    for (const TLinkCase& c : LinkCases()) {
         SCOPED_TRACE(c.name);
         if (c.linkOwner != geteuid() || c.folderOwner != geteuid()) {
             if (geteuid() != 0) QUORVEL_SKIP_ROOT_ONLY() << "needs root to give away: " << c.name;
@@ -618,7 +615,7 @@ TEST(LinkedList, AFolderOpenedOnceKeepsTheFilesWhateverBecomesOfItsName) {
         ASSERT_EQ(chown(dir.File("real").c_str(), c.folderOwner, static_cast<gid_t>(-1)), 0);
         TFolder folder;
         TFileResult opened = OpenFolder(dir.File("lan"), folder);
-        EXPECT_EQ(opened.Fault, c.opened ? TFileFault::None : TFileFault::LinkRefused);
+        EXPECT_EQ(opened.Fault, c.allowed ? TFileFault::None : TFileFault::LinkRefused);
         if (!opened) continue;
         fs::remove(dir.File("lan"));
         fs::create_symlink("other", dir.File("lan"));

@@ -3,6 +3,7 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QTableView>
+#include <QTextDocument>
 #include <algorithm>
 #include <stdexcept>
 
@@ -63,7 +64,8 @@ QString MacToolTip(const TVendorRegistry* registry, const std::string& cell) {
                                                                  : QString::fromStdString(vendor));
     if (!registry->Date().empty())
         tip += QStringLiteral("\nIEEE 注册表：%1").arg(QString::fromStdString(registry->Date()));
-    return tip;
+    // A tooltip that looks like markup is drawn as markup: a registry's text is shown as text.
+    return Qt::mightBeRichText(tip) ? Qt::convertFromPlainText(tip) : tip;
 }
 
 QVariant TRowModel::data(const QModelIndex& index, int role) const {

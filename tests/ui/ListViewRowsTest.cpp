@@ -3,6 +3,7 @@
 #include <QItemSelectionModel>
 #include <QTableView>
 #include <QTest>
+#include <QTextDocument>
 #include <algorithm>
 #include <numeric>
 #include <random>
@@ -44,12 +45,16 @@ class TListViewRowsTest : public QObject {
                                               << "本地管理地址\nIEEE 注册表：2022-08-27";
         QTest::newRow("not a MAC") << "00:11:22"
                                    << "";
+        // A registry line that looks like markup is shown as its text, never drawn as markup.
+        QTest::newRow("markup in the registry")
+            << "00:11:23:00:00:01"
+            << Qt::convertFromPlainText("厂商：<b>Beta</b>\nIEEE 注册表：2022-08-27");
     }
     void macToolTip() {
         QFETCH(QString, cell);
         QFETCH(QString, tip);
         TVendorRegistry registry;
-        registry.AddCsv("MA-L,001122,Alpha Ltd,Road 1\n");
+        registry.AddCsv("MA-L,001122,Alpha Ltd,Road 1\nMA-L,001123,<b>Beta</b>,Road 2\n");
         registry.Finish();
         registry.SetDate("2022-08-27");
         QCOMPARE(MacToolTip(&registry, cell.toStdString()), tip);
